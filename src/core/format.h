@@ -1,0 +1,20 @@
+#pragma once
+#include <string>
+
+namespace zupo {
+
+// Fixed notation with d decimals, right-aligned in w characters, wider when needed ("w:d").
+std::string FormatFixed(long double v, int w, int d);
+// The default real notation: exactly 23 characters, " 1.50000000000000E+0000".
+std::string FormatSci23(long double v);
+// General form with up to 15 significant digits, shortest, no trailing zeros (log lines).
+std::string FormatGeneral(long double v);
+// Decimal integer right-aligned in w characters (w = 0: shortest form).
+std::string FormatInt(long long v, int w = 0);
+
+// Appending variants, to build a line without temporaries.
+void AppendFixed(std::string& out, long double v, int w, int d);
+void AppendSci23(std::string& out, long double v);
+void AppendInt(std::string& out, long long v, int w = 0);
+
+} // namespace zupo

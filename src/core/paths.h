@@ -1,0 +1,19 @@
+#pragma once
+#include <string>
+
+namespace zupo {
+
+// Configured names use '\' as separator; on this platform it becomes '/'.
+std::string MapSeparators(const std::string& name);
+// A configured path: separators mapped, and a relative path resolved against base (the folder
+// of Zupo.ini, with or without trailing '/'). An empty name stays empty.
+std::string ResolvePath(const std::string& base, const std::string& name);
+// The folder part of a path, with a trailing '/' ("" for a bare name -> "./").
+std::string FolderOf(const std::string& path);
+
+bool FileExists(const std::string& path);
+bool DirExists(const std::string& path);
+// Creates the folder when missing (one level); RunError when that fails.
+void EnsureDir(const std::string& path);
+
+} // namespace zupo

@@ -1,0 +1,187 @@
+#pragma once
+// The run's state, "one instance of each", gathered in one Simulation object. Plain data with
+// the system's own names; the routines that work on it live in model/, market/, learning/ and
+// run/, and take the Simulation they work on.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "core/clock.h"
+#include "core/random.h"
+#include "core/textio.h"
+
+namespace zupo {
+
+constexpr int MaxTraders = 500;
+constexpr int DimLen = 111;
+constexpr int MaxSymbols = 75;
+constexpr int MaxVarsPerKind = 15;
+constexpr long double ZeroTol = 1e-05L;
+constexpr long double PriceStep = 2e-05L;
+
+// Every parameter of the configuration. Reals marked 6 hold 6-byte values (see Round6).
+struct Params {
+  // [Stock_Market]
+  double H0 = 0, M0 = 0, Irate = 0, Beta = 0; // 6
+  // [Traders]
+  int32_t Full = 0, Grow = 0, Reproduct = 0, Mutation = 0;
+  double MutProb = 0; // 6
+  uint8_t DepthLimit = 0;
+  int32_t LeaveProb = 0;
+  double MaxExp = 0; // 6
+  uint8_t MutMode = 0;
+  int32_t G_Gap = 0;
+  double LibraryProb = 0; // read as an integer, held as a 6-byte real
+  double Lambda = 0, Theta1 = 0, Theta2 = 0, Theta3 = 0; // 6
+  uint8_t TryNo = 0;
+  // Keys read by the driver at start-up (paths already resolved and mapped to '/').
+  std::string Data_File, ExData_File, Tree_Path1, Tree_Path2;
+  int32_t Gen_No = 0;
+  int32_t Stop_No = 0;
+  uint8_t Do_Dim = 0;
+  std::string DimA_File, DimB_File, DimC_File;
+};
+
+// The symbol set built from the configuration's lists. Codes 1..NSym index SymTab.
+struct SymbolSet {
+  std::array<std::string, MaxSymbols + 1> SymTab{}; // [0] unused
+  std::string ConstItem;                            // "" or one character
+  uint8_t NBinary = 0, NUnary = 0, NFunc = 0, NXVar = 0, NYVar = 0, NExtra = 0, NTerm = 0, NSym = 0;
+
+  bool IsFunction(int c) const { return c <= NFunc; }
+  bool IsBinary(int c) const { return c <= NBinary; }
+  bool IsUnary(int c) const { return c > NBinary && c <= NFunc; }
+  bool IsTerminal(int c) const { return c > NFunc; }
+  bool IsConst(int c) const { return c == NSym; }
+};
+
+// One item of a model in postfix order.
+struct TPostfixItem {
+  uint8_t Sym = 0;
+  double Value = 0; // 6; the number when Sym = NSym
+};
+
+// The per-trader state: two halves (1..500 and 501..1000) of the paired arrays, selected by
+// CurBase / PrevBase, and single arrays 1..500. Index 0 is unused everywhere.
+struct TraderBook {
+  std::array<double, 2 * MaxTraders + 1> Shares{}; // 6
+  std::array<long double, 2 * MaxTraders + 1> Money{};
+  std::array<long double, 2 * MaxTraders + 1> Wealth{};
+  std::array<long double, 2 * MaxTraders + 1> Forecast{};
+  std::array<double, 2 * MaxTraders + 1> Sigma{}; // 6
+  std::array<int32_t, 2 * MaxTraders + 1> OrderIdx{};
+  std::array<long double, MaxTraders + 1> ModelValue{};
+  std::array<long double, MaxTraders + 1> Profit{};
+  std::array<long double, MaxTraders + 1> GapProfit{};
+  std::array<long double, MaxTraders + 1> LastGapProfit{};
+  std::array<int32_t, MaxTraders + 1> ModelDepth{};
+  std::array<int32_t, MaxTraders + 1> ModelSize{};
+  int32_t CurBase = 0;
+  int32_t PrevBase = 500;
+  int32_t IsMartingale = 0;
+  // Per-trader search flags, cleared by the driver before each trader's turn.
+  int32_t SucceedFlag = 0, VisitGenFlag = 0, VisitLibFlag = 0;
+};
+
+// Market variables of the current generation.
+struct MarketState {
+  std::array<long double, MaxVarsPerKind + 1> PriceLag{}; // [1] = Price = P(t)
+  std::array<long double, MaxVarsPerKind + 1> PDLag{};    // [1] = P(t)+D(t)
+  long double NewPrice = 0;                               // P(t+1)
+  long double Dividend = 0;                               // D(t+1)
+  int32_t BuyNo = 0, SellNo = 0, BeSNo = 0;
+  double TotalBid = 0, TotalOffer = 0; // 6
+
+  long double Price() const { return PriceLag[1]; }
+};
+
+// The statistics of the last row written (also kept in the checkpoint).
+struct Statistics {
+  double AveDepth = 0, AveNode = 0; // 6
+  long double AveHi = 0, AveVijs = 0, AveSigma = 0;
+  double VarDepth = 0, VarNode = 0, VarHi = 0, VarVijs = 0; // 6
+  long double VarSigma = 0;
+  long double TotalWealth = 0;
+  std::array<long double, 6> Twealth{}; // [1..5]
+};
+
+// Run control, history windows and per-generation totals.
+struct RunState {
+  int32_t RunGen = 0;
+  int32_t Gen_No = 0;
+  int32_t StartGen = 0;
+  bool ExitRequested = false;
+  bool ExitPressed = false;
+  int32_t MsgCount = 1;
+  double FreeDiskMB = 0;                                 // 6
+  std::array<double, DimLen + 1> DimA{}, DimB{}, DimC{}; // 6; position 111 is the newest
+  std::array<double, MaxTraders + 1> Mape{};             // 6
+  std::array<double, MaxVarsPerKind + 1> ExtraVals{};    // 6
+  int32_t SucceedNo = 0, MartingaleNo = 0, VisitGenNo = 0, VisitLibNo = 0;
+};
+
+// The text of the population's model files, as last written or read by this run. Nothing but
+// this program writes the Tree_Path1 model files, so a file whose text is known here need not be
+// read again, and a save whose bytes equal the known text need not touch the disk.
+struct ModelTextCache {
+  std::vector<std::string> Text; // by model number; valid when Known[n]
+  std::vector<char> Known;
+  void Clear() {
+    Text.clear();
+    Known.clear();
+  }
+};
+
+// The dividend series, kept in memory and re-read when the file on disk changes.
+struct DividendCache {
+  std::string Path;
+  std::vector<long double> Values;
+  long long MTimeNs = -1;
+  long long Size = -1;
+};
+
+// The values of a learning snapshot file, read at most once while the file is unchanged.
+struct SnapshotCache {
+  std::map<std::string, std::vector<long double>> Values; // by file path
+};
+
+struct Simulation {
+  Params P;
+  SymbolSet S;
+  TraderBook T;
+  MarketState M;
+  Statistics St;
+  RunState R;
+
+  // The model loaded last and its read position.
+  std::vector<TPostfixItem> ModelList;
+  size_t ModelCursor = 0;
+
+  Rng Rand;
+  Clock* TheClock = nullptr;
+  // Modal warnings after which the run continues ("Error: Stack underfollow. ", ...).
+  std::function<void(const std::string&)> Warn;
+  // Lets the window process its pending messages (between the steps of long file work).
+  std::function<void()> Pump;
+
+  // Files of the run: paths are already resolved and use '/'.
+  std::string IniFileName;
+  AppendFile Data1File, Data2File;
+  TextReader ExData; // the extra-data file, read line by line when NExtra > 0
+
+  ModelTextCache ModelTexts;
+  DividendCache Dstar;
+  SnapshotCache Snapshots;
+
+  void Warning(const std::string& msg) const {
+    if (Warn) Warn(msg);
+  }
+  void ProcessMessages() const {
+    if (Pump) Pump();
+  }
+};
+
+} // namespace zupo

@@ -1,0 +1,86 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace zupo {
+
+// Reads the whole of a text file; RunError naming the file when it cannot be opened or read.
+std::string ReadWholeFile(const std::string& path);
+
+// A sequential reader over text held in memory, with the system's reading rules: free-format
+// numbers separated by blanks, control characters or line ends; a skip to the next line; end of
+// file. Accepts CR LF and LF line ends. Errors name the file.
+class TextReader {
+public:
+  TextReader() = default;
+  TextReader(std::string name, std::string text) : name_(std::move(name)), text_(std::move(text)) {}
+  static TextReader Open(const std::string& path) { return TextReader(path, ReadWholeFile(path)); }
+
+  bool Eof() const { return pos_ >= text_.size(); }
+  // Free-format real: skips blanks, control characters and line ends, takes up to 64 characters
+  // up to the next blank or control character; RunError at end of file or on a bad number.
+  long double ReadReal();
+  long long ReadInt();
+  // Like ReadReal, but returns false (and reads nothing) when only blanks remain.
+  bool TryReadReal(long double& v);
+  // Discards the rest of the current line and its line end.
+  void SkipLine();
+  // Reads one line without its line end (CR LF or LF).
+  std::string ReadLine();
+  // One character; at end of file returns '\x1a' (Ctrl-Z) as the platform's text files do.
+  char ReadChar() { return pos_ < text_.size() ? text_[pos_++] : '\x1a'; }
+  // Reads exactly n characters of the current line (fewer at a line end) without consuming it.
+  std::string ReadField(size_t n);
+
+  const std::string& Name() const { return name_; }
+  size_t Pos() const { return pos_; }
+  void Rewind() { pos_ = 0; }
+
+private:
+  std::string_view NextWord();
+  std::string name_;
+  std::string text_;
+  size_t pos_ = 0;
+};
+
+// Converts a whole string as a number; false on any junk (no locale dependence).
+bool ParseReal(std::string_view s, long double& v);
+bool ParseInt(std::string_view s, long long& v);
+
+// Lines written by the system end with CR LF.
+inline void EndLine(std::string& out) {
+  out += "\r\n";
+}
+
+// Writes content to path. An existing file is overwritten in place and cut to its new length
+// (no O_TRUNC: truncation on open makes the kernel flush the file at close); a missing file is
+// created. RunError names the file on any failure.
+void WriteFileInPlace(const std::string& path, std::string_view content);
+// Writes content under a temporary name in the same folder, then renames it over path, so that
+// path is always either the old or the new complete file.
+void WriteFileAtomic(const std::string& path, std::string_view content);
+
+// A file kept open for appending for the whole run (Data1.txt, Data2.txt). Every write is
+// checked; Flush pushes buffered text to the kernel.
+class AppendFile {
+public:
+  AppendFile() = default;
+  ~AppendFile();
+  AppendFile(const AppendFile&) = delete;
+  AppendFile& operator=(const AppendFile&) = delete;
+  void Create(const std::string& path); // created empty (or truncated)
+  void OpenAppend(const std::string& path);
+  bool IsOpen() const { return fd_ >= 0; }
+  void Write(std::string_view s);
+  void Flush();
+  void Close();
+  const std::string& Name() const { return name_; }
+
+private:
+  int fd_ = -1;
+  std::string name_;
+  std::string buf_;
+};
+
+} // namespace zupo

@@ -1,0 +1,20 @@
+#pragma once
+#include <string>
+
+#include "core/state.h"
+
+namespace zupo {
+
+// The checkpoint text (8840 + NXVar + NYVar lines, CR LF).
+std::string BackupText(const Simulation& sim);
+// Records RunGen as Stop_No, then writes Tree_Path1/Backup1.txt unless it already holds this
+// generation (exact match of its first line), keeping the previous one as Backup11.txt. The new
+// file is written under a temporary name first, so Backup1.txt is always complete.
+void SaveBackup(Simulation& sim);
+// The generation named by the first line of a checkpoint ("GEN=12  First=..." -> 12), -1 when
+// the file is missing or its first line does not have that form.
+int BackupGeneration(const std::string& path);
+// Reads Tree_Path1/Backup1.txt back (6-byte fields rounded), and repositions the extra data.
+void RestoreBackup(Simulation& sim);
+
+} // namespace zupo

@@ -1,0 +1,11 @@
+#pragma once
+#include "core/state.h"
+
+namespace zupo {
+
+// Evaluates the loaded model of trader K on the current market state and hands its value to
+// TraderDemand; Demand := the desired holding. Abandoned silently on a floating-point fault
+// (Demand keeps its value on entry).
+void EvalModel(Simulation& sim, int K, double& Demand);
+
+} // namespace zupo

@@ -1,0 +1,57 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+#include "core/state.h"
+#include "core/textio.h"
+#include "model/tree.h"
+
+namespace zupo {
+
+// Full name of file number n: prefix folder (Tree_Path2 when library, else Tree_Path1) + the
+// folder digit (n div 100; 9 for every number from 900 on) + '/' + filePrefix + n in at least
+// four digits + ".dat". "T" for model files, "Best" for best-model reports.
+std::string ModelFileName(const Simulation& sim, std::string_view filePrefix, int n,
+                          bool library = false);
+
+// One token of a model file, by the token rule (A C E L X Y Z: three characters; SI + one;
+// SQ + two; S followed by anything else: the S alone, the second character lost; any other
+// character alone).
+std::string ReadToken(TextReader& in);
+
+// The model file text of a tree (postfix, no separators, no line end).
+std::string TreeText(const SymbolSet& S, const TTreeNode* T);
+// The model file text of the loaded list.
+std::string ListText(const Simulation& sim);
+// "(" + value with 2 decimals in at least 4 characters + " )"
+void AppendConstToken(std::string& out, double value);
+
+// The text of model file n under Tree_Path1. The run's own model files are remembered after the
+// first read or write, so that an unchanged file is not read again.
+const std::string& ModelFileText(Simulation& sim, int n);
+// Writes model file n under Tree_Path1 unless its bytes are already those on disk.
+void StoreModelText(Simulation& sim, int n, std::string text);
+
+// Writes T as model file n under Tree_Path1 and releases T.
+void SaveModel(Simulation& sim, PTreeNode& T, int n);
+// Reads model file n (Tree_Path1) into ModelList; ModelCursor := 0.
+void LoadModel(Simulation& sim, int n);
+// The same from Tree_Path2 (the library; never cached, the companion writes it).
+void LoadModel2(Simulation& sim, int n);
+// Reads model file n (n >= 0: Tree_Path1; n < 0: file -n under Tree_Path2) into a tree;
+// counts all nodes and the terminals. Warns "Stack underfollow !! " on a missing operand.
+PTreeNode ReadTree(Simulation& sim, int n, int& NodeCount, int& TermCount);
+// Writes the loaded ModelList as model file n under Tree_Path1; ModelCursor ends at the end.
+void WriteList(Simulation& sim, int n);
+// The in-order form: "(" Left name Right ")" for binary, name + Left for unary, the number alone
+// for a constant.
+std::string InOrderText(const SymbolSet& S, const TTreeNode* T);
+// Releases the loaded list.
+void DisposeList(Simulation& sim);
+
+// Parsing of model text (used by the three readers): the text's items in postfix order.
+// RunError naming the file when the text is empty or a constant's number cannot be read.
+std::vector<TPostfixItem> ParseModelText(const SymbolSet& S, const std::string& name,
+                                         const std::string& text);
+
+} // namespace zupo

@@ -1,0 +1,25 @@
+#pragma once
+#include <string>
+
+#include "core/state.h"
+
+namespace zupo {
+
+// The header line of Data1.txt (298 characters, then CR LF).
+std::string Data1Header();
+// Data file: line 1 PriceLag[1..NXVar], line 2 PDLag[1..NYVar], each value in 7.3 form and two
+// blanks; line 1 ends with CR LF, line 2 has no line end.
+std::string DataFileText(const Simulation& sim);
+void ReadDataFile(Simulation& sim);
+void WriteDataFile(Simulation& sim);
+// The three window files: 111 lines each in the 23-character scientific form.
+std::string WindowFileText(const std::array<double, DimLen + 1>& window);
+void ReadWindowFiles(Simulation& sim);
+// Rewrites each window file whose name is not empty.
+void WriteWindowFiles(Simulation& sim);
+// The twenty model folders: Tree_Path1 + digit and Tree_Path2 + digit.
+void CreateModelFolders(Simulation& sim);
+// Run-file names under Tree_Path1 ("Data1.txt" -> <Tree_Path1>/Data1.txt).
+std::string RunFile(const Simulation& sim, const std::string& name);
+
+} // namespace zupo

@@ -1,0 +1,60 @@
+#pragma once
+// Shared helpers of the tests: a temporary run folder and a Simulation set up in it.
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/state.h"
+#include "core/textio.h"
+#include "model/symbols.h"
+
+namespace zupo::test {
+
+// A fresh temporary folder, removed when the object goes.
+class TempDir {
+public:
+  TempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "zupo-test-XXXXXX").string();
+    char* p = ::mkdtemp(tmpl.data());
+    if (!p) throw std::runtime_error("mkdtemp failed");
+    path_ = p;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::string& Path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+  std::string path_;
+};
+
+inline void WriteText(const std::string& path, const std::string& text) {
+  WriteFileInPlace(path, text);
+}
+inline std::string ReadText(const std::string& path) {
+  return ReadWholeFile(path);
+}
+
+// A simulation whose run folder is dir/run and whose model folders are dir/run0..run9 and
+// dir/lib0..lib9 (all created). The symbol set is the given one, or by default
+// "+\-\*\%\", "SIN\COS\EXP\LOG\ABS\SQRT\", X01..X03, Y01..Y02, no extras, constant R.
+inline void SetUpRunFolders(Simulation& sim, const std::string& dir) {
+  sim.P.Tree_Path1 = dir + "/run";
+  sim.P.Tree_Path2 = dir + "/lib";
+  std::filesystem::create_directories(sim.P.Tree_Path1);
+  for (int d = 0; d <= 9; ++d) {
+    std::filesystem::create_directories(sim.P.Tree_Path1 + std::to_string(d));
+    std::filesystem::create_directories(sim.P.Tree_Path2 + std::to_string(d));
+  }
+}
+
+inline void DefaultSymbols(Simulation& sim) {
+  BuildSymbolSet(sim.S, ParseSymbolList("+\\-\\*\\%\\"),
+                 ParseSymbolList("SIN\\COS\\EXP\\LOG\\ABS\\SQRT\\"),
+                 ParseSymbolList("X01\\X02\\X03\\"), ParseSymbolList("Y01\\Y02\\"), {}, "R");
+}
+
+} // namespace zupo::test
