@@ -22,7 +22,16 @@ test-asan: deps
 	@cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 run: build
-	@echo "The simulator is not runnable yet: the run driver is still being built."
+	@dir=runs/run-$$(date +%Y%m%d-%H%M%S); mkdir -p runs && cp -r examples/default $$dir && \
+	  echo "Running the example in $$dir" && \
+	  { $(BUILD)/zupo-cli $$dir; rc=$$?; } ; \
+	  echo "Results: $$dir/run (Data1.txt, Data2.txt, Best*.dat, Backup1.txt), models in $$dir/run/0 .. $$dir/run/9"; \
+	  exit $$rc
+
+bench: deps
+	@cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DZUPO_BUILD_TESTS=OFF >/dev/null
+	@cmake --build $(BENCH_BUILD) -j $(JOBS) --target zupo-bench
+	@$(BENCH_BUILD)/zupo-bench examples/default 2000
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)

@@ -41,7 +41,10 @@ bool DirExists(const std::string& path) {
 }
 
 void EnsureDir(const std::string& path) {
-  if (DirExists(path)) return;
+  if (path.empty() || DirExists(path)) return;
+  // Parents first, so that a prefix such as "lib/" + digit works in a fresh folder.
+  size_t slash = path.find_last_of('/', path.size() > 1 ? path.size() - 2 : 0);
+  if (slash != std::string::npos && slash > 0) EnsureDir(path.substr(0, slash));
   if (::mkdir(path.c_str(), 0755) != 0 && !(errno == EEXIST && DirExists(path)))
     throw RunError(path + ": cannot create the folder: " + std::strerror(errno));
 }

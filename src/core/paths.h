@@ -13,7 +13,7 @@ std::string FolderOf(const std::string& path);
 
 bool FileExists(const std::string& path);
 bool DirExists(const std::string& path);
-// Creates the folder when missing (one level); RunError when that fails.
+// Creates the folder (and missing parents); RunError naming the folder when that fails.
 void EnsureDir(const std::string& path);
 
 } // namespace zupo

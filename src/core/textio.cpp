@@ -60,7 +60,7 @@ bool ParseReal(std::string_view s, long double& v) {
   const char* b = s.data();
   const char* e = b + s.size();
   if (*b == '+') ++b; // from_chars does not take a plus sign
-  if (b == e || *b == '+' || (*b == '-' && b + 1 == e)) return false;
+  if (b == e || *b == '+' || (*b == '-' && (b != s.data() || b + 1 == e))) return false;
   // Only decimal forms: digits, point, exponent. No "inf", "nan" or hex.
   for (const char* p = b; p < e; ++p)
     if (!std::strchr("0123456789.eE+-", *p)) return false;
@@ -74,7 +74,7 @@ bool ParseInt(std::string_view s, long long& v) {
   const char* b = s.data();
   const char* e = b + s.size();
   if (*b == '+') ++b;
-  if (b == e || *b == '+') return false;
+  if (b == e || *b == '+' || (*b == '-' && b != s.data())) return false; // "+-5" is no number
   auto r = std::from_chars(b, e, v, 10);
   return r.ec == std::errc() && r.ptr == e;
 }
@@ -158,7 +158,9 @@ void WriteFileInPlace(const std::string& path, std::string_view content) {
 }
 
 void WriteFileAtomic(const std::string& path, std::string_view content) {
-  std::string tmp = path + ".tmp";
+  // One temporary per process: the companion program writes the same Zupo.ini, and two
+  // writers sharing one temporary could rename the other's half-written file into place.
+  std::string tmp = path + "." + std::to_string(::getpid()) + ".tmp";
   int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) throw RunError(tmp + ": cannot create: " + SysMsg());
   try {

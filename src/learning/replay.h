@@ -4,6 +4,10 @@
 namespace zupo {
 
 // The profit trader i would have made over the last G_Gap generations with the loaded model.
+// Reads trader i's wealth and forecast from the History snapshot ("k" set when G_Gap = 1, else
+// "1"); a replay that overflows scores minus infinity. The trader arrays are not touched.
 long double ReplayScore(Simulation& sim, int i);
+// The first window position the replay steps through (the last is 110).
+int FirstReplayStep(const Simulation& sim);
 
 } // namespace zupo

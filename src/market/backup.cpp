@@ -1,1 +1,267 @@
-// placeholder
+#include "market/backup.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <initializer_list>
+#include <string_view>
+#include <unistd.h>
+
+#include "core/errors.h"
+#include "core/format.h"
+#include "core/ini.h"
+#include "core/paths.h"
+#include "core/real6.h"
+#include "core/textio.h"
+#include "market/extradata.h"
+
+namespace zupo {
+
+namespace {
+
+std::string RunFolderFile(const Simulation& sim, const char* name) {
+  std::string path = sim.P.Tree_Path1;
+  if (path.empty() || path.back() != '/') path += '/';
+  return path + name;
+}
+
+// The text being built, one line kind per helper.
+struct Writer {
+  std::string s;
+  void Fixed(long double v) {
+    AppendFixed(s, v, 12, 5);
+    EndLine(s);
+  }
+  void Sci(long double v) {
+    AppendSci23(s, v);
+    EndLine(s);
+  }
+  void Int(long long v) {
+    AppendInt(s, v);
+    EndLine(s);
+  }
+  void SciList(std::initializer_list<long double> vs) {
+    bool first = true;
+    for (long double v : vs) {
+      if (!first) s += ' ';
+      AppendSci23(s, v);
+      first = false;
+    }
+  }
+};
+
+// Free-format reading of the checkpoint; every failure names the file.
+class Loader {
+public:
+  explicit Loader(const std::string& path) : path_(path), in_(TextReader::Open(path)) {}
+  long double Real() { return in_.ReadReal(); }
+  // A 6-byte field, rounded to its format as it is stored.
+  double Real6() {
+    long double v = in_.ReadReal();
+    try {
+      return Round6(v);
+    } catch (const FloatError&) {
+      throw RunError(path_ + ": " + FormatGeneral(v) + " is too large for its field");
+    }
+  }
+  int32_t Int(long long lo, long long hi, const char* what) {
+    long long v = in_.ReadInt();
+    if (v < lo || v > hi)
+      throw RunError(path_ + ": " + FormatInt(v) + " is not a valid " + what);
+    return static_cast<int32_t>(v);
+  }
+  // n lines of one value each, read by get(k).
+  template <class Get> void Lines(int n, Get get) {
+    for (int k = 1; k <= n; ++k) {
+      get(k);
+      in_.SkipLine();
+    }
+  }
+  void SkipLine() { in_.SkipLine(); }
+  bool Eof() const { return in_.Eof(); }
+  // The NewPrice/Dividend line: two 12-character fields. Wider values (fixed notation widens
+  // the field) still have exactly 5 decimals, so the first number ends 5 digits after its point.
+  void PriceLine(long double& price, long double& dividend) {
+    if (in_.Eof()) throw RunError(path_ + ": unexpected end of file at the NewPrice line");
+    std::string line = in_.ReadLine();
+    size_t cut = 12;
+    if (line.size() != 24) {
+      size_t dot = line.find('.');
+      cut = (dot == std::string::npos) ? line.size() : dot + 6;
+    }
+    if (cut > line.size() || !Field(line.substr(0, cut), price) ||
+        !Field(line.substr(cut), dividend))
+      throw RunError(path_ + ": \"" + line + "\" is not a NewPrice and Dividend line");
+  }
+
+private:
+  static bool Field(const std::string& s, long double& v) {
+    size_t b = s.find_first_not_of(' ');
+    size_t e = s.find_last_not_of(' ');
+    return b != std::string::npos && ParseReal(std::string_view(s).substr(b, e + 1 - b), v);
+  }
+  std::string path_;
+  TextReader in_;
+};
+
+} // namespace
+
+std::string BackupText(const Simulation& sim) {
+  const TraderBook& T = sim.T;
+  const MarketState& M = sim.M;
+  const Statistics& St = sim.St;
+  const RunState& R = sim.R;
+  Writer w;
+  w.s.reserve(180000);
+  w.s += "GEN=" + FormatInt(R.RunGen) + "  First=" + FormatInt(T.PrevBase) +
+         "  Second=" + FormatInt(T.CurBase);
+  EndLine(w.s);
+  for (int k = 1; k <= sim.S.NXVar; ++k) w.Fixed(M.PriceLag[k]);
+  for (int k = 1; k <= sim.S.NYVar; ++k) w.Fixed(M.PDLag[k]);
+  for (int k = 1; k <= 2 * MaxTraders; ++k) w.Fixed(T.Sigma[k]);
+  for (int k = 1; k <= MaxTraders; ++k) w.Fixed(T.Profit[k]);
+  for (int k = 1; k <= 2 * MaxTraders; ++k) w.Fixed(T.Shares[k]);
+  for (int k = 1; k <= 2 * MaxTraders; ++k) w.Fixed(T.Money[k]);
+  for (int k = 1; k <= 2 * MaxTraders; ++k) w.Fixed(T.Wealth[k]);
+  for (int k = 1; k <= 2 * MaxTraders; ++k) w.Fixed(T.Forecast[k]);
+  for (int k = 1; k <= 2 * MaxTraders; ++k) w.Int(T.OrderIdx[k]);
+  for (int k = 1; k <= MaxTraders; ++k) w.Int(T.ModelDepth[k]);
+  for (int k = 1; k <= MaxTraders; ++k) w.Int(T.ModelSize[k]);
+  // NewPrice and Dividend touch when NewPrice fills its 12 columns.
+  AppendFixed(w.s, M.NewPrice, 12, 5);
+  w.Fixed(M.Dividend);
+  w.s += FormatInt(T.PrevBase) + ' ' + FormatInt(T.CurBase);
+  EndLine(w.s);
+  for (int k = 1; k <= DimLen; ++k) w.Sci(R.DimA[k]);
+  for (int k = 1; k <= DimLen; ++k) w.Sci(R.DimB[k]);
+  for (int k = 1; k <= DimLen; ++k) w.Sci(R.DimC[k]);
+  for (int k = 1; k <= MaxTraders; ++k) w.Sci(T.GapProfit[k]);
+  for (int k = 1; k <= MaxTraders; ++k) w.Sci(T.LastGapProfit[k]);
+  w.s += FormatInt(M.BuyNo) + ' ' + FormatInt(M.SellNo) + ' ' + FormatInt(M.BeSNo) + ' ' +
+         FormatInt(R.MsgCount) + ' ';
+  w.SciList({M.TotalBid, M.TotalOffer});
+  EndLine(w.s);
+  w.SciList({St.TotalWealth, St.Twealth[1], St.Twealth[2], St.Twealth[3], St.Twealth[4],
+             St.Twealth[5]});
+  EndLine(w.s);
+  w.SciList({St.AveDepth, St.AveNode, St.AveHi, St.AveVijs, St.AveSigma, St.VarDepth, St.VarNode});
+  EndLine(w.s);
+  w.SciList({St.VarHi, St.VarVijs, St.VarSigma});
+  w.s += ' ' + FormatInt(R.SucceedNo) + ' ' + FormatInt(R.MartingaleNo) + ' ' +
+         FormatInt(R.VisitGenNo, 3) + ' ' + FormatInt(R.VisitLibNo);
+  EndLine(w.s);
+  return w.s;
+}
+
+int BackupGeneration(const std::string& path) {
+  // Only the first line matters; the rest of the file is not read.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  char buf[64];
+  ssize_t n = ::read(fd, buf, sizeof buf);
+  ::close(fd);
+  if (n <= 0) return -1;
+  std::string_view head(buf, static_cast<size_t>(n));
+  if (head.substr(0, 4) != "GEN=") return -1;
+  size_t e = 4;
+  while (e < head.size() && head[e] >= '0' && head[e] <= '9') ++e;
+  // The number must end there: "GEN=12" is generation 12, never generation 1.
+  if (e == head.size() || (head[e] != ' ' && head[e] != '\r' && head[e] != '\n')) return -1;
+  long long g = 0;
+  if (!ParseInt(head.substr(4, e - 4), g) || g > 0x7fffffff) return -1;
+  return static_cast<int>(g);
+}
+
+void SaveBackup(Simulation& sim) {
+  IniWrite(sim.IniFileName, "Common", "Stop_No", FormatInt(sim.R.RunGen));
+  const std::string path = RunFolderFile(sim, "Backup1.txt");
+  const bool exists = FileExists(path);
+  // The first generation after a resume finds its own checkpoint and keeps it.
+  if (exists && BackupGeneration(path) == sim.R.RunGen) return;
+
+  // The new checkpoint is complete under its temporary name before anything is rotated, and
+  // Backup1.txt is replaced by a rename, so a kill at any moment leaves a whole Backup1.txt.
+  const std::string tmp = path + ".tmp";
+  WriteFileInPlace(tmp, BackupText(sim));
+  if (exists) {
+    const std::string old = RunFolderFile(sim, "Backup11.txt");
+    if (::unlink(old.c_str()) != 0 && errno != ENOENT)
+      throw RunError(old + ": cannot remove: " + std::strerror(errno));
+    // Backup11.txt becomes a second name of the current checkpoint (a copy where links fail).
+    if (::link(path.c_str(), old.c_str()) != 0) WriteFileInPlace(old, ReadWholeFile(path));
+    sim.ProcessMessages();
+  }
+  if (::rename(tmp.c_str(), path.c_str()) != 0)
+    throw RunError(path + ": cannot replace with " + tmp + ": " + std::strerror(errno));
+  if (exists) sim.ProcessMessages();
+}
+
+void RestoreBackup(Simulation& sim) {
+  // The uninterrupted run had read line RunGen + 1 of the extra data at this checkpoint.
+  if (sim.S.NExtra > 0) SeekExtraLine(sim, sim.R.RunGen + 1LL);
+  const std::string path = RunFolderFile(sim, "Backup1.txt");
+  Loader L(path);
+  if (L.Eof()) throw RunError(path + ": the checkpoint is empty");
+  L.SkipLine(); // the halves are taken from their own line further down
+
+  // Read into copies, so that a bad checkpoint leaves the state as it was.
+  TraderBook T = sim.T;
+  MarketState M = sim.M;
+  Statistics St;
+  RunState R = sim.R;
+  L.Lines(sim.S.NXVar, [&](int k) { M.PriceLag[k] = L.Real(); });
+  L.Lines(sim.S.NYVar, [&](int k) { M.PDLag[k] = L.Real(); });
+  L.Lines(2 * MaxTraders, [&](int k) { T.Sigma[k] = L.Real6(); });
+  L.Lines(MaxTraders, [&](int k) { T.Profit[k] = L.Real(); });
+  L.Lines(2 * MaxTraders, [&](int k) { T.Shares[k] = L.Real6(); });
+  L.Lines(2 * MaxTraders, [&](int k) { T.Money[k] = L.Real(); });
+  L.Lines(2 * MaxTraders, [&](int k) { T.Wealth[k] = L.Real(); });
+  L.Lines(2 * MaxTraders, [&](int k) { T.Forecast[k] = L.Real(); });
+  L.Lines(2 * MaxTraders, [&](int k) { T.OrderIdx[k] = L.Int(1, MaxTraders, "trader number"); });
+  L.Lines(MaxTraders, [&](int k) { T.ModelDepth[k] = L.Int(0, 0x7fffffff, "model depth"); });
+  L.Lines(MaxTraders, [&](int k) { T.ModelSize[k] = L.Int(0, 0x7fffffff, "model size"); });
+  L.PriceLine(M.NewPrice, M.Dividend);
+  T.PrevBase = L.Int(0, MaxTraders, "half offset");
+  T.CurBase = L.Int(0, MaxTraders, "half offset");
+  if (T.PrevBase + T.CurBase != MaxTraders || (T.CurBase != 0 && T.CurBase != MaxTraders))
+    throw RunError(path + ": the half offsets " + FormatInt(T.PrevBase) + " " +
+                   FormatInt(T.CurBase) + " are not 0 and 500");
+  L.SkipLine();
+  L.Lines(DimLen, [&](int k) { R.DimA[k] = L.Real6(); });
+  L.Lines(DimLen, [&](int k) { R.DimB[k] = L.Real6(); });
+  L.Lines(DimLen, [&](int k) { R.DimC[k] = L.Real6(); });
+  L.Lines(MaxTraders, [&](int k) { T.GapProfit[k] = L.Real(); });
+  L.Lines(MaxTraders, [&](int k) { T.LastGapProfit[k] = L.Real(); });
+  constexpr long long Big = 0x7fffffff;
+  M.BuyNo = L.Int(0, Big, "count");
+  M.SellNo = L.Int(0, Big, "count");
+  M.BeSNo = L.Int(0, Big, "count");
+  R.MsgCount = L.Int(0, Big, "message count");
+  M.TotalBid = L.Real6();
+  M.TotalOffer = L.Real6();
+  L.SkipLine();
+  St.TotalWealth = L.Real();
+  for (int g = 1; g <= 5; ++g) St.Twealth[g] = L.Real();
+  L.SkipLine();
+  St.AveDepth = L.Real6();
+  St.AveNode = L.Real6();
+  St.AveHi = L.Real();
+  St.AveVijs = L.Real();
+  St.AveSigma = L.Real();
+  St.VarDepth = L.Real6();
+  St.VarNode = L.Real6();
+  L.SkipLine();
+  St.VarHi = L.Real6();
+  St.VarVijs = L.Real6();
+  St.VarSigma = L.Real();
+  R.SucceedNo = L.Int(0, Big, "count");
+  R.MartingaleNo = L.Int(0, Big, "count");
+  R.VisitGenNo = L.Int(0, Big, "count");
+  R.VisitLibNo = L.Int(0, Big, "count");
+  sim.T = T;
+  sim.M = M;
+  sim.St = St;
+  sim.R = R;
+}
+
+} // namespace zupo

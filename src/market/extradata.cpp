@@ -1,1 +1,51 @@
-// placeholder
+#include "market/extradata.h"
+
+#include "core/real6.h"
+#include "core/textio.h"
+
+namespace zupo {
+
+void OpenExtraData(Simulation& sim) {
+  sim.ExData = TextReader::Open(sim.P.ExData_File);
+  ReadExtraLine(sim);
+}
+
+void ReadExtraLine(Simulation& sim) {
+  if (sim.S.NExtra == 0) return;
+  TextReader& in = sim.ExData;
+  long double v = 0;
+  // Only blank lines left after the last line of numbers: the file starts again (an empty file
+  // fails in ReadReal, naming the file).
+  if (!in.TryReadReal(v)) {
+    in.Rewind();
+    v = in.ReadReal();
+  }
+  sim.R.ExtraVals[1] = Round6(v);
+  for (int k = 2; k <= sim.S.NExtra; ++k) sim.R.ExtraVals[k] = Round6(in.ReadReal());
+  in.SkipLine();
+  if (in.Eof()) in.Rewind();
+}
+
+void SeekExtraLine(Simulation& sim, long long line) {
+  if (sim.S.NExtra == 0) return;
+  sim.ExData = TextReader::Open(sim.P.ExData_File);
+  TextReader& in = sim.ExData;
+  // Count the lines of one pass: the read that ends at the start again, or that had to go back
+  // to the start before reading, closes the pass.
+  long long count = 0;
+  for (;;) {
+    size_t before = in.Pos();
+    ReadExtraLine(sim);
+    ++count;
+    if (in.Pos() == 0) break;
+    if (in.Pos() <= before) {
+      --count;
+      break;
+    }
+  }
+  long long target = ((line - 1) % count + count) % count + 1;
+  in.Rewind();
+  for (long long k = 1; k <= target; ++k) ReadExtraLine(sim);
+}
+
+} // namespace zupo

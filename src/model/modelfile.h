@@ -1,6 +1,7 @@
 #pragma once
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/state.h"
 #include "core/textio.h"
@@ -21,6 +22,8 @@ std::string ReadToken(TextReader& in);
 
 // The model file text of a tree (postfix, no separators, no line end).
 std::string TreeText(const SymbolSet& S, const TTreeNode* T);
+// The model file text of a list of items.
+std::string ItemsText(const SymbolSet& S, const std::vector<TPostfixItem>& items);
 // The model file text of the loaded list.
 std::string ListText(const Simulation& sim);
 // "(" + value with 2 decimals in at least 4 characters + " )"

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 
 namespace zupo {
@@ -8,9 +9,11 @@ namespace zupo {
 class Host {
 public:
   virtual ~Host() = default;
-  // Adds one numbered log line (the host keeps MsgCount's ring of 200 lines).
-  virtual void Output_msg(const std::string& line) = 0;
-  virtual void ShowGraph(int gen, long double price) = 0;
+  // Shows one numbered log line ("12: P(t+1) =  80.5"); msgNo is its number, which places it in
+  // the ring of 200 lines (below 200 appended, else replacing line msgNo mod 200).
+  virtual void Output_msg(int32_t msgNo, const std::string& line) = 0;
+  // Adds a point to the price chart (the chart keeps the latest 500).
+  virtual void ShowGraph(int32_t gen, long double price) = 0;
   virtual void ReplaceFirstLogLine(const std::string& line) = 0;
   virtual void ProcessMessages() = 0;
   // A modal warning after which the run continues.

@@ -21,5 +21,9 @@ void WriteWindowFiles(Simulation& sim);
 void CreateModelFolders(Simulation& sim);
 // Run-file names under Tree_Path1 ("Data1.txt" -> <Tree_Path1>/Data1.txt).
 std::string RunFile(const Simulation& sim, const std::string& name);
+// Resume: cuts Data1.txt back to its header and the rows of generations up to gen, and Data2.txt
+// back to the dump blocks of those generations, so that the resumed run appends each generation
+// exactly once. Each file is replaced atomically, and only when something is cut.
+void CutBackRunFiles(Simulation& sim, int gen);
 
 } // namespace zupo

@@ -1,0 +1,87 @@
+// zupo-cli: runs a simulation without a window.
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <unistd.h>
+
+#include "core/errors.h"
+#include "core/format.h"
+#include "core/ini.h"
+#include "core/paths.h"
+#include "run/driver.h"
+#include "run/terminal_host.h"
+
+namespace {
+
+std::string ProgramDir() {
+  char buf[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return "./";
+  buf[n] = '\0';
+  return zupo::FolderOf(buf);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Zupo: an artificial stock market whose traders forecast with evolved models.\n"
+               "Runs the simulation configured by RUN_DIR/Zupo.ini without a window."};
+  std::string runDir;
+  long long seed = -1;
+  bool quiet = false;
+  app.add_option("RUN_DIR", runDir, "folder that holds Zupo.ini (default: the program's folder)");
+  app.add_option("--seed", seed, "deterministic clock: same seed and inputs, same files")
+      ->check(CLI::Range(0LL, 4294967295LL));
+  app.add_flag("--quiet", quiet, "print only errors and the final summary");
+  CLI11_PARSE(app, argc, argv);
+
+  std::string appDir = ProgramDir();
+  if (runDir.empty()) runDir = appDir;
+  if (runDir.back() != '/') runDir += '/';
+  std::string ini = runDir + "Zupo.ini";
+  if (!zupo::FileExists(ini)) {
+    std::fprintf(stderr, "zupo-cli: %s: the configuration file does not exist\n", ini.c_str());
+    return 1;
+  }
+  long long genNo = 0;
+  zupo::ParseInt(zupo::ReadIniStr("Traders", "Gen_No", ini), genNo);
+
+  std::unique_ptr<zupo::Clock> clock;
+  if (seed >= 0)
+    clock = std::make_unique<zupo::FixedClock>(static_cast<uint32_t>(seed));
+  else
+    clock = std::make_unique<zupo::SystemClock>();
+  zupo::TerminalHost host(runDir, static_cast<int32_t>(genNo), quiet, ::isatty(1) != 0);
+  zupo::TerminalHost::InstallSignalHandlers();
+
+  auto start = std::chrono::steady_clock::now();
+  auto sim = std::make_unique<zupo::Simulation>();
+  zupo::RunResult r;
+  try {
+    r = zupo::RunSimulation(*sim, host, *clock, ini, appDir);
+  } catch (const std::exception& e) {
+    host.Finish();
+    std::fprintf(stderr, "zupo-cli: %s\n", e.what());
+    return 1;
+  }
+  host.Finish();
+  double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (r.End == zupo::RunEnd::Failed)
+    std::fprintf(stderr, "zupo-cli: the run stopped in generation %d: %s\n", r.LastGen,
+                 r.Message.c_str());
+  const char* how = r.End == zupo::RunEnd::Finished  ? "finished"
+                    : r.End == zupo::RunEnd::Stopped ? "stopped on request (resume by running again)"
+                                                     : "ended by an error";
+  std::printf("Run %s: %d generations ran (from %d to %d), last price %s, %.1f s.\n"
+              "Results are in %s\n",
+              how, r.LastGen - r.FirstGen, r.FirstGen, r.LastGen,
+              zupo::FormatGeneral(r.LastPrice).c_str(), secs, sim->P.Tree_Path1.c_str());
+  switch (r.End) {
+  case zupo::RunEnd::Finished: return 0;
+  case zupo::RunEnd::Stopped: return 3;
+  default: return 2;
+  }
+}

@@ -1,0 +1,374 @@
+#include "run/driver.h"
+
+#include <cstdlib>
+#include <utility>
+
+#include "core/errors.h"
+#include "core/format.h"
+#include "core/ini.h"
+#include "core/paths.h"
+#include "core/real6.h"
+#include "learning/search.h"
+#include "market/backup.h"
+#include "market/extradata.h"
+#include "market/population.h"
+#include "market/snapshot.h"
+#include "market/statistics.h"
+#include "market/traders.h"
+#include "model/modelfile.h"
+#include "model/report.h"
+#include "run/companion.h"
+#include "run/config.h"
+#include "run/runfiles.h"
+
+namespace zupo {
+
+void SwapOrder(Simulation& sim, int a, int b) { std::swap(sim.T.OrderIdx[a], sim.T.OrderIdx[b]); }
+
+void OrderTraders(Simulation& sim, int Lo, int Hi) {
+  auto& T = sim.T;
+  auto key = [&](int p) { return T.GapProfit[T.OrderIdx[T.CurBase + p]]; };
+  while (Lo < Hi) {
+    long double pivot = key(Lo);
+    int i = Lo, j = Hi + 1;
+    do {
+      do ++i;
+      while (!(key(i) <= pivot || i == Hi));
+      do --j;
+      while (!(key(j) >= pivot));
+      if (j > i) SwapOrder(sim, T.CurBase + i, T.CurBase + j);
+    } while (j > i);
+    SwapOrder(sim, T.CurBase + Lo, T.CurBase + j);
+    // Recurse into the smaller part and loop over the larger, keeping the stack shallow; the
+    // order of the swaps within each part is unchanged.
+    if (j - Lo < Hi - j) {
+      OrderTraders(sim, Lo, j - 1);
+      Lo = j + 1;
+    } else {
+      OrderTraders(sim, j + 1, Hi);
+      Hi = j - 1;
+    }
+  }
+}
+
+namespace {
+
+class Driver {
+public:
+  Driver(Simulation& sim, Host& host, Clock& clock, std::string iniFile, std::string appDir)
+      : sim_(sim), host_(host), clock_(clock), ini_(std::move(iniFile)), appDir_(std::move(appDir)) {}
+
+  RunResult Run();
+
+private:
+  void StartUp();
+  void FreshStart();
+  void Resume();
+  bool LoopGeneration(); // false when the generation ended through the error path
+  void GenerationBody();
+  void ModelStep(int m);
+  void ShiftLags();
+  void SlideWindows();
+  void StopCheck();
+  void EndRun();
+  void ErrorPath(const std::string& msg);
+  void Msg(const std::string& text);
+  void Key(const char* key, const char* value) { IniWrite(ini_, "Common", key, value); }
+
+  Simulation& sim_;
+  Host& host_;
+  Clock& clock_;
+  std::string ini_;
+  std::string appDir_;
+  std::string signalFile_;
+  bool resumed_ = false;
+  // True while PriceLag/PDLag already hold the latest NewPrice: from the move at the top of a
+  // generation until its clearing. A stop checkpoint written after the clearing moves them first,
+  // so that every checkpoint holds the lags moved, as the resumed run expects.
+  bool lagsMoved_ = false;
+  RunResult result_;
+};
+
+void Driver::Msg(const std::string& text) {
+  int32_t n = sim_.R.MsgCount;
+  host_.Output_msg(n, FormatInt(n) + ": " + text);
+  sim_.R.MsgCount = n + 1;
+  host_.ProcessMessages();
+}
+
+void Driver::StartUp() {
+  sim_.IniFileName = ini_;
+  Key("Running", "1");
+  Key("Exit", "0");
+  sim_.R.ExitRequested = false;
+  sim_.R.ExitPressed = false;
+  sim_.TheClock = &clock_;
+  sim_.Rand.Seed = clock_.SeedReading();
+  sim_.Warn = [this](const std::string& m) { host_.Warn(m); };
+  sim_.Pump = [this] { host_.ProcessMessages(); };
+  GetEnv(sim_, ini_);
+  ReadRunKeys(sim_, ini_);
+  if (sim_.P.Tree_Path1.empty())
+    throw RunError(ini_ + " [Common] Tree_Path1: the run folder is not set");
+  if (!DirExists(sim_.P.Tree_Path1))
+    throw RunError(sim_.P.Tree_Path1 + ": the run folder (Tree_Path1) does not exist");
+  CreateModelFolders(sim_);
+  sim_.R.Gen_No = sim_.P.Gen_No;
+  sim_.R.RunGen = sim_.P.Stop_No;
+  sim_.R.StartGen = sim_.P.Stop_No;
+  // The free space is measured once before the first stop check.
+  sim_.R.FreeDiskMB = Round6(host_.FreeDiskMB());
+}
+
+void Driver::FreshStart() {
+  signalFile_ = RunFile(sim_, "Gen0");
+  resumed_ = false;
+  if (sim_.S.NExtra > 0) OpenExtraData(sim_);
+  sim_.Data1File.Create(RunFile(sim_, "Data1.txt"));
+  sim_.Data2File.Create(RunFile(sim_, "Data2.txt"));
+  ReadDataFile(sim_);
+  if (sim_.P.Do_Dim == 0) ReadWindowFiles(sim_);
+  sim_.Data1File.Write(Data1Header());
+  sim_.Data1File.Flush();
+  if (sim_.P.LibraryProb != 0) StartCompanion(appDir_, ini_);
+  sim_.R.RunGen = 1;
+  sim_.T.PrevBase = 500;
+  sim_.T.CurBase = 0;
+  host_.ReplaceFirstLogLine("Processing Generation        1 ");
+  sim_.R.MsgCount = 1;
+  host_.ProcessMessages();
+  InitTraders(sim_);
+  UpdateWealth(sim_);
+  InitPopulation(sim_, 0);
+  ClearMarket(sim_);
+  Msg("P(t+1) =  " + FormatGeneral(sim_.M.NewPrice));
+  host_.ShowGraph(sim_.R.RunGen, sim_.M.NewPrice);
+  host_.ProcessMessages();
+  for (int p = 1; p <= MaxTraders; ++p) sim_.T.OrderIdx[sim_.T.CurBase + p] = p;
+  OrderTraders(sim_, 1, MaxTraders);
+  BestModelReport(sim_);
+  WriteStatistics(sim_);
+  lagsMoved_ = false;
+}
+
+void Driver::Resume() {
+  std::string backup = RunFile(sim_, "Backup1.txt");
+  int g = BackupGeneration(backup);
+  if (g < 0) throw RunError(backup + ": no checkpoint to resume from (Stop_No is " +
+                            FormatInt(sim_.R.RunGen) + ")");
+  if (g != sim_.R.RunGen) {
+    // Stop_No is written before the checkpoint file, so a run killed between the two names a
+    // generation the checkpoint does not hold; the checkpoint's own generation is the truth.
+    host_.ReplaceFirstLogLine("Resuming from generation " + FormatInt(g) + " of " + backup +
+                              " (Stop_No was " + FormatInt(sim_.R.RunGen) + ")");
+    sim_.R.RunGen = g;
+    sim_.R.StartGen = g;
+  }
+  signalFile_ = RunFile(sim_, "Gen" + FormatInt(sim_.R.RunGen - 1));
+  RestoreBackup(sim_);
+  // Rows and dump blocks written after the checkpoint are computed again by this run.
+  CutBackRunFiles(sim_, sim_.R.RunGen);
+  sim_.Data1File.OpenAppend(RunFile(sim_, "Data1.txt"));
+  sim_.Data2File.OpenAppend(RunFile(sim_, "Data2.txt"));
+  if (!FileExists(sim_.P.Data_File))
+    throw RunError(sim_.P.Data_File + ": the data file (Data_File) does not exist");
+  sim_.R.MsgCount = 1;
+  if (sim_.P.LibraryProb != 0) StartCompanion(appDir_, ini_);
+  resumed_ = true;
+  lagsMoved_ = true;
+  host_.ProcessMessages();
+}
+
+void Driver::ShiftLags() {
+  auto& M = sim_.M;
+  for (int k = sim_.S.NXVar; k >= 2; --k) M.PriceLag[k] = M.PriceLag[k - 1];
+  for (int k = sim_.S.NYVar; k >= 2; --k) M.PDLag[k] = M.PDLag[k - 1];
+  M.PriceLag[1] = M.NewPrice;
+  M.PDLag[1] = Checked(M.NewPrice + M.Dividend);
+  lagsMoved_ = true;
+}
+
+void Driver::SlideWindows() {
+  auto& R = sim_.R;
+  double a = Round6(sim_.M.NewPrice + sim_.M.Dividend);
+  double b = Round6(sim_.M.PriceLag[1]);
+  double c = Round6(sim_.M.PDLag[1]);
+  int pos = DimLen;
+  if (R.RunGen <= DimLen && sim_.P.Do_Dim != 0) {
+    pos = R.RunGen;
+  } else {
+    for (int k = 1; k < DimLen; ++k) {
+      R.DimA[k] = R.DimA[k + 1];
+      R.DimB[k] = R.DimB[k + 1];
+      R.DimC[k] = R.DimC[k + 1];
+    }
+  }
+  R.DimA[pos] = a;
+  R.DimB[pos] = b;
+  R.DimC[pos] = c;
+}
+
+void Driver::ModelStep(int m) {
+  auto& R = sim_.R;
+  auto& T = sim_.T;
+  bool learning = m == 1 || sim_.P.G_Gap == 1;
+  R.SucceedNo = R.MartingaleNo = R.VisitGenNo = R.VisitLibNo = 0;
+  for (int i = 1; i <= MaxTraders; ++i) {
+    T.IsMartingale = 0;
+    if (learning) {
+      T.SucceedFlag = T.VisitGenFlag = T.VisitLibFlag = 0;
+      SchoolDecision(sim_, i);
+      R.SucceedNo += T.SucceedFlag;
+      R.VisitGenNo += T.VisitGenFlag;
+      R.VisitLibNo += T.VisitLibFlag;
+    } else {
+      KeepModel(sim_, i);
+    }
+    R.MartingaleNo += T.IsMartingale;
+  }
+  if (learning) RollGapProfit(sim_);
+}
+
+void Driver::StopCheck() {
+  sim_.R.FreeDiskMB = Round6(host_.FreeDiskMB());
+  if (host_.ExitPressed()) sim_.R.ExitPressed = true;
+  if (sim_.R.FreeDiskMB < 100.0 || sim_.R.ExitPressed) {
+    sim_.R.ExitRequested = true;
+    Key("Exit", "1");
+    Key("No_Memory", "1");
+  }
+}
+
+// Steps 5 to 19 of a loop generation.
+void Driver::GenerationBody() {
+  auto& R = sim_.R;
+  SlideWindows();
+  if (sim_.P.LibraryProb != 0) {
+    WaitForCompanion(sim_, host_, signalFile_);
+    if (R.ExitRequested) return;
+    if (R.RunGen > 1 && !ReadMape(sim_, host_)) {
+      R.ExitRequested = true;
+      if (host_.ExitPressed()) {
+        R.ExitPressed = true;
+        Key("Exit", "1");
+        Key("No_Memory", "1");
+      }
+      return;
+    }
+  }
+  WriteDataFile(sim_);
+  WriteWindowFiles(sim_);
+  if (sim_.P.LibraryProb != 0) {
+    signalFile_ = RunFile(sim_, "Gen" + FormatInt(R.RunGen));
+    WriteFileInPlace(signalFile_, "");
+  }
+  R.RunGen += 1;
+  Msg("Processing Generation     " + FormatInt(R.RunGen));
+  UpdateWealth(sim_);
+  SwapHalves(sim_);
+  if (sim_.P.G_Gap == 0) throw FloatError("Division by zero (G_Gap is 0)");
+  int m = R.RunGen % sim_.P.G_Gap;
+  if (m == 1 || sim_.P.G_Gap == 1)
+    WriteSnapshotSet(sim_, 'k');
+  else if (m == 2 || (sim_.P.G_Gap == 2 && m == 0))
+    WriteSnapshotSet(sim_, '1');
+  ModelStep(m);
+  ClearMarket(sim_);
+  lagsMoved_ = false;
+  Msg("P(t+1) =  " + FormatGeneral(sim_.M.NewPrice));
+  host_.ShowGraph(R.RunGen, sim_.M.NewPrice);
+  host_.ProcessMessages();
+  for (int p = 1; p <= MaxTraders; ++p) sim_.T.OrderIdx[sim_.T.CurBase + p] = p;
+  OrderTraders(sim_, 1, MaxTraders);
+  WriteStatistics(sim_);
+  BestModelReport(sim_);
+  StopCheck();
+}
+
+bool Driver::LoopGeneration() {
+  try {
+    // Reseed from the time of day.
+    int32_t r = sim_.Rand.Random(10000);
+    int32_t c = sim_.Rand.Random(2);
+    int32_t t = clock_.TimeOfDay();
+    sim_.Rand.Seed = static_cast<uint32_t>(c == 1 ? t - r : t + r);
+    if (!resumed_) {
+      ShiftLags();
+      if (sim_.S.NExtra > 0) ReadExtraLine(sim_);
+    }
+    resumed_ = false;
+    SaveBackup(sim_);
+    GenerationBody();
+  } catch (const std::exception& e) {
+    ErrorPath(e.what());
+    return false;
+  }
+  return true;
+}
+
+void Driver::ErrorPath(const std::string& msg) {
+  sim_.R.ExitRequested = true;
+  result_.End = RunEnd::Failed;
+  result_.Message = msg;
+  try {
+    Key("Running", "0");
+    Key("Exit", "1");
+  } catch (const std::exception& e) {
+    result_.Message += "; " + std::string(e.what());
+  }
+  DisposeList(sim_);
+  try {
+    sim_.Data1File.Close();
+  } catch (const std::exception&) {
+  }
+  try {
+    sim_.Data2File.Close();
+  } catch (const std::exception&) {
+  }
+}
+
+void Driver::EndRun() {
+  DisposeList(sim_);
+  if (!sim_.R.ExitRequested) {
+    WriteDataFile(sim_);
+    Key("Stop_No", "0");
+    result_.End = RunEnd::Finished;
+  } else {
+    if (!lagsMoved_) ShiftLags();
+    SaveBackup(sim_);
+    result_.End = RunEnd::Stopped;
+  }
+  sim_.Data1File.Close();
+  sim_.Data2File.Close();
+  Key("Running", "0");
+}
+
+RunResult Driver::Run() {
+  StartUp();
+  result_.FirstGen = sim_.R.RunGen;
+  if (sim_.R.RunGen == 0)
+    FreshStart();
+  else
+    Resume();
+  while (sim_.R.RunGen < sim_.R.Gen_No && !sim_.R.ExitRequested) {
+    if (!LoopGeneration()) {
+      result_.LastGen = sim_.R.RunGen;
+      result_.LastPrice = sim_.M.NewPrice;
+      return result_;
+    }
+  }
+  EndRun();
+  result_.LastGen = sim_.R.RunGen;
+  result_.LastPrice = sim_.M.NewPrice;
+  return result_;
+}
+
+} // namespace
+
+RunResult RunSimulation(Simulation& sim, Host& host, Clock& clock, const std::string& iniFile,
+                        const std::string& appDir) {
+  Driver d(sim, host, clock, iniFile, appDir);
+  return d.Run();
+}
+
+} // namespace zupo

@@ -1,0 +1,30 @@
+#pragma once
+#include <string>
+
+#include "core/clock.h"
+#include "core/state.h"
+#include "run/host.h"
+
+namespace zupo {
+
+enum class RunEnd { Finished, Stopped, Failed };
+
+struct RunResult {
+  RunEnd End = RunEnd::Finished;
+  std::string Message;   // the error of a failed generation
+  int32_t FirstGen = 0;  // the generation the run started from (0: fresh start)
+  int32_t LastGen = 0;   // RunGen at the end
+  long double LastPrice = 0;
+};
+
+// The whole run: start-up, fresh start or resume, the generation loop and its end. Errors of
+// the start-up (a bad configuration, a missing input file) are thrown as RunError; an error
+// inside a loop generation ends the run through the error path and is reported in the result.
+RunResult RunSimulation(Simulation& sim, Host& host, Clock& clock, const std::string& iniFile,
+                        const std::string& appDir);
+
+// Orders positions Lo..Hi of the CurBase half of OrderIdx by decreasing GapProfit.
+void OrderTraders(Simulation& sim, int Lo, int Hi);
+void SwapOrder(Simulation& sim, int a, int b);
+
+} // namespace zupo
