@@ -62,8 +62,8 @@ int main(int argc, char** argv) {
   std::printf("generations per second: %.1f\n", static_cast<double>(n - 1) / loop);
   if (n > 401) {
     double first = MeanGap(m, 0, 200), last = MeanGap(m, n - 201, n - 1);
-    std::printf("mean generation, first 200: %.3f ms, last 200: %.3f ms, ratio %.3f\n",
-                first * 1e3, last * 1e3, last / first);
+    std::printf("mean generation, first 200: %.3f ms, last 200: %.3f ms, ratio %.3f\n", first * 1e3,
+                last * 1e3, last / first);
   }
   rusage ru{};
   getrusage(RUSAGE_SELF, &ru);

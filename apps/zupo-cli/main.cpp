@@ -72,16 +72,20 @@ int main(int argc, char** argv) {
   if (r.End == zupo::RunEnd::Failed)
     std::fprintf(stderr, "zupo-cli: the run stopped in generation %d: %s\n", r.LastGen,
                  r.Message.c_str());
-  const char* how = r.End == zupo::RunEnd::Finished  ? "finished"
-                    : r.End == zupo::RunEnd::Stopped ? "stopped on request (resume by running again)"
-                                                     : "ended by an error";
+  const char* how = r.End == zupo::RunEnd::Finished ? "finished"
+                    : r.End == zupo::RunEnd::Stopped
+                        ? "stopped on request (resume by running again)"
+                        : "ended by an error";
   std::printf("Run %s: %d generations ran (from %d to %d), last price %s, %.1f s.\n"
               "Results are in %s\n",
               how, r.LastGen - r.FirstGen, r.FirstGen, r.LastGen,
               zupo::FormatGeneral(r.LastPrice).c_str(), secs, sim->P.Tree_Path1.c_str());
   switch (r.End) {
-  case zupo::RunEnd::Finished: return 0;
-  case zupo::RunEnd::Stopped: return 3;
-  default: return 2;
+  case zupo::RunEnd::Finished:
+    return 0;
+  case zupo::RunEnd::Stopped:
+    return 3;
+  default:
+    return 2;
   }
 }

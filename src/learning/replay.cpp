@@ -46,13 +46,14 @@ long double ReplayDemand(const Simulation& sim, long double F, long double P, lo
   return Round6(h);
 }
 
-// One replayed generation at window position t; returns its profit.
-long double ReplayStep(const Simulation& sim, int t, long double W, long double Fprev,
+// One replayed generation at window position t with the window variance v; returns its profit.
+long double ReplayStep(const Simulation& sim, int t, long double v, long double W, long double Fprev,
                        long double F) {
   const auto& R = sim.R;
+  if (std::isnan(v)) throw FloatError("Floating point overflow");
   long double theta3 = sim.P.Theta3;
   long double err = R.DimC[t] - Fprev;
-  long double sigma = Round6((1 - theta3) * WindowVariance(sim, t) + theta3 * err * err);
+  long double sigma = Round6((1 - theta3) * v + theta3 * err * err);
   long double P = R.DimB[t];
   long double h = ReplayDemand(sim, F, P, W, sigma);
   long double M = Round6(W - P * h);
@@ -71,7 +72,24 @@ int FirstReplayStep(const Simulation& sim) {
   return std::max({DimLen - sim.P.G_Gap, 10, lags + 2});
 }
 
+ReplayWindows MakeReplayWindows(const Simulation& sim) {
+  ReplayWindows w;
+  w.First = FirstReplayStep(sim);
+  for (int t = w.First; t <= DimLen - 1; ++t) {
+    try {
+      w.Var[t] = WindowVariance(sim, t);
+    } catch (const FloatError&) {
+      w.Var[t] = std::numeric_limits<long double>::quiet_NaN();
+    }
+  }
+  return w;
+}
+
 long double ReplayScore(Simulation& sim, int i) {
+  return ReplayScore(sim, i, MakeReplayWindows(sim));
+}
+
+long double ReplayScore(Simulation& sim, int i, const ReplayWindows& windows) {
   char set = sim.P.G_Gap == 1 ? 'k' : '1';
   // All five files are looked up so that a missing or short snapshot stops the run; holding,
   // money and variance are recomputed by every step.
@@ -81,11 +99,11 @@ long double ReplayScore(Simulation& sim, int i) {
 
   long double CandidateScore = 0;
   try {
-    for (int t = FirstReplayStep(sim); t <= DimLen - 1; ++t) {
+    for (int t = windows.First; t <= DimLen - 1; ++t) {
       // An abandoned evaluation leaves F at the previous forecast: the model repeats it.
       long double F = Fprev;
       EvalModelAt(sim, t, F);
-      long double pi = ReplayStep(sim, t, W, Fprev, F);
+      long double pi = ReplayStep(sim, t, windows.Var[t], W, Fprev, F);
       CandidateScore = Checked(CandidateScore + pi);
       W = Checked(W + pi);
       Fprev = F;

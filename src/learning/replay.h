@@ -1,12 +1,23 @@
 #pragma once
+#include <array>
+
 #include "core/state.h"
 
 namespace zupo {
+
+// The variance of the realised values at every replayed position. It depends on the windows
+// alone, so a search computes it once for all its candidates.
+struct ReplayWindows {
+  int First = DimLen;                        // the first replayed position
+  std::array<long double, DimLen + 1> Var{}; // NaN where the variance overflows
+};
+ReplayWindows MakeReplayWindows(const Simulation& sim);
 
 // The profit trader i would have made over the last G_Gap generations with the loaded model.
 // Reads trader i's wealth and forecast from the History snapshot ("k" set when G_Gap = 1, else
 // "1"); a replay that overflows scores minus infinity. The trader arrays are not touched.
 long double ReplayScore(Simulation& sim, int i);
+long double ReplayScore(Simulation& sim, int i, const ReplayWindows& windows);
 // The first window position the replay steps through (the last is 110).
 int FirstReplayStep(const Simulation& sim);
 

@@ -4,6 +4,7 @@
 #include "learning/search.h"
 
 #include <cmath>
+#include <optional>
 
 #include "core/real6.h"
 #include "learning/operators.h"
@@ -15,10 +16,10 @@
 
 namespace zupo {
 
-namespace {
 
-// 1 / (1 + e^x) with x = (G - L) / |L|, both 6-byte values. Where x is undefined (L = 0) or
-// beyond the 6-byte range, the limit is taken: a rise of profit gives 0, a fall 1, no change 1/2.
+
+// Where x is undefined (L = 0) or beyond the 6-byte range, the limit is taken: a rise of profit
+// gives 0, a fall 1, no change 1/2.
 long double SchoolProbability(long double G, long double L) {
   if (L == 0) return G > 0 ? 0.0L : (G < 0 ? 1.0L : 0.5L);
   long double x = (G - L) / std::fabs(L);
@@ -29,6 +30,8 @@ long double SchoolProbability(long double G, long double L) {
   if (x < -1000) return 1;
   return Round6(1 / (1 + std::exp(x)));
 }
+
+namespace {
 
 // ModelDepth and ModelSize of trader i from its model file CurBase + i.
 void RecordMeasures(Simulation& sim, int i) {
@@ -48,8 +51,8 @@ void EvaluateIntoShares(Simulation& sim, int i) {
 }
 
 // A candidate from the population, written as model CurBase + i. True when it beats the
-// trader's own period profit.
-bool PopulationTry(Simulation& sim, int i) {
+// trader's own period profit. The replay's window statistics are made at the first replay.
+bool PopulationTry(Simulation& sim, int i, std::optional<ReplayWindows>& windows) {
   sim.T.VisitGenFlag = 1;
   int r = sim.Rand.Random(MaxTraders) + 1;
   const Params& P = sim.P;
@@ -66,7 +69,8 @@ bool PopulationTry(Simulation& sim, int i) {
     Crossover(sim, i);
   }
   LoadModel(sim, sim.T.CurBase + i);
-  return ReplayScore(sim, i) > sim.T.GapProfit[i];
+  if (!windows) windows = MakeReplayWindows(sim);
+  return ReplayScore(sim, i, *windows) > sim.T.GapProfit[i];
 }
 
 // A candidate from the library, written as model CurBase + i. True when its forecast error is
@@ -101,12 +105,13 @@ void SchoolDecision(Simulation& sim, int i) {
 void SearchModel(Simulation& sim, int i) {
   int n = 0;
   bool success = false;
+  std::optional<ReplayWindows> windows;
   do {
     int r0 = sim.Rand.Random(100);
     if (r0 < sim.P.LibraryProb && sim.R.RunGen > 2)
       success = LibraryTry(sim, i);
     else
-      success = PopulationTry(sim, i);
+      success = PopulationTry(sim, i, windows);
     DisposeList(sim);
     ++n;
   } while (!success && n < sim.P.TryNo);

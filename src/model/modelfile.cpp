@@ -1,5 +1,6 @@
 #include "model/modelfile.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "core/errors.h"
@@ -91,8 +92,7 @@ size_t CacheSlot(ModelTextCache& cache, int n) {
 
 } // namespace
 
-std::string ModelFileName(const Simulation& sim, std::string_view filePrefix, int n,
-                          bool library) {
+std::string ModelFileName(const Simulation& sim, std::string_view filePrefix, int n, bool library) {
   if (n < 0) throw RunError("model file number " + std::to_string(n) + " is out of range");
   // Numbers from 900 on all live in folder 9; the name keeps every digit.
   int digit = std::min(n / 100, 9);

@@ -54,7 +54,8 @@ std::string BestModelReportText(Simulation& sim) {
   // list of the caller is left alone.
   const std::string& text = ModelFileText(sim, static_cast<int>(m));
   AppendGenHead(out, "The PostOrder form of GEN", gen);
-  out += ItemsText(sim.S, ParseModelText(sim.S, ModelFileName(sim, "T", static_cast<int>(m)), text));
+  out +=
+      ItemsText(sim.S, ParseModelText(sim.S, ModelFileName(sim, "T", static_cast<int>(m)), text));
   EndLine(out);
   return out;
 }

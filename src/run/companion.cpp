@@ -19,7 +19,9 @@ namespace zupo {
 
 namespace {
 
-void Nap() { std::this_thread::sleep_for(std::chrono::milliseconds(5)); }
+void Nap() {
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
 
 bool ExitKeySet(const Simulation& sim) {
   return ReadIniStr("Common", "Exit", sim.IniFileName) == "1";

@@ -3,7 +3,6 @@
 #include <limits>
 
 #include "core/errors.h"
-#include "core/format.h"
 #include "core/ini.h"
 #include "core/paths.h"
 #include "core/real6.h"

@@ -23,7 +23,9 @@
 
 namespace zupo {
 
-void SwapOrder(Simulation& sim, int a, int b) { std::swap(sim.T.OrderIdx[a], sim.T.OrderIdx[b]); }
+void SwapOrder(Simulation& sim, int a, int b) {
+  std::swap(sim.T.OrderIdx[a], sim.T.OrderIdx[b]);
+}
 
 void OrderTraders(Simulation& sim, int Lo, int Hi) {
   auto& T = sim.T;
@@ -56,7 +58,8 @@ namespace {
 class Driver {
 public:
   Driver(Simulation& sim, Host& host, Clock& clock, std::string iniFile, std::string appDir)
-      : sim_(sim), host_(host), clock_(clock), ini_(std::move(iniFile)), appDir_(std::move(appDir)) {}
+      : sim_(sim), host_(host), clock_(clock), ini_(std::move(iniFile)),
+        appDir_(std::move(appDir)) {}
 
   RunResult Run();
 
@@ -154,8 +157,9 @@ void Driver::FreshStart() {
 void Driver::Resume() {
   std::string backup = RunFile(sim_, "Backup1.txt");
   int g = BackupGeneration(backup);
-  if (g < 0) throw RunError(backup + ": no checkpoint to resume from (Stop_No is " +
-                            FormatInt(sim_.R.RunGen) + ")");
+  if (g < 0)
+    throw RunError(backup + ": no checkpoint to resume from (Stop_No is " +
+                   FormatInt(sim_.R.RunGen) + ")");
   if (g != sim_.R.RunGen) {
     // Stop_No is written before the checkpoint file, so a run killed between the two names a
     // generation the checkpoint does not hold; the checkpoint's own generation is the truth.

@@ -11,9 +11,9 @@ enum class RunEnd { Finished, Stopped, Failed };
 
 struct RunResult {
   RunEnd End = RunEnd::Finished;
-  std::string Message;   // the error of a failed generation
-  int32_t FirstGen = 0;  // the generation the run started from (0: fresh start)
-  int32_t LastGen = 0;   // RunGen at the end
+  std::string Message;  // the error of a failed generation
+  int32_t FirstGen = 0; // the generation the run started from (0: fresh start)
+  int32_t LastGen = 0;  // RunGen at the end
   long double LastPrice = 0;
 };
 

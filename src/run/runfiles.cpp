@@ -140,23 +140,29 @@ void CutBackRunFiles(Simulation& sim, int gen) {
   // Data1.txt: rows are "<generation> ..."; the header and any other line stay.
   std::string path1 = RunFile(sim, "Data1.txt");
   std::string text1 = ReadWholeFile(path1);
-  CutBack(path1, KeepLines(text1, [gen](std::string_view line) {
-            long long g = 0;
-            return !LeadingInt(line, g) || g <= gen;
-          }), text1);
+  CutBack(path1,
+          KeepLines(text1,
+                    [gen](std::string_view line) {
+                      long long g = 0;
+                      return !LeadingInt(line, g) || g <= gen;
+                    }),
+          text1);
 
   // Data2.txt: a block is its "Generation:<g>" line and the lines up to the next block.
   std::string path2 = RunFile(sim, "Data2.txt");
   std::string text2 = ReadWholeFile(path2);
   bool dropping = false;
-  CutBack(path2, KeepLines(text2, [gen, &dropping](std::string_view line) {
-            constexpr std::string_view tag = "Generation:";
-            if (line.substr(0, tag.size()) == tag) {
-              long long g = 0;
-              dropping = LeadingInt(line.substr(tag.size()), g) && g > gen;
-            }
-            return !dropping;
-          }), text2);
+  CutBack(path2,
+          KeepLines(text2,
+                    [gen, &dropping](std::string_view line) {
+                      constexpr std::string_view tag = "Generation:";
+                      if (line.substr(0, tag.size()) == tag) {
+                        long long g = 0;
+                        dropping = LeadingInt(line.substr(tag.size()), g) && g > gen;
+                      }
+                      return !dropping;
+                    }),
+          text2);
 }
 
 } // namespace zupo

@@ -9,11 +9,13 @@ namespace zupo {
 
 namespace {
 std::atomic<bool> gStopRequested{false};
-extern "C" void OnStopSignal(int) { gStopRequested = true; }
+extern "C" void OnStopSignal(int) {
+  gStopRequested = true;
+}
 } // namespace
 
 void TerminalHost::InstallSignalHandlers() {
-  struct sigaction sa{};
+  struct sigaction sa {};
   sa.sa_handler = OnStopSignal;
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, nullptr);
@@ -67,7 +69,7 @@ double TerminalHost::FreeDiskMB() {
   auto now = std::chrono::steady_clock::now();
   if (now - lastDisk_ >= std::chrono::seconds(1)) {
     lastDisk_ = now;
-    struct statvfs st{};
+    struct statvfs st {};
     if (::statvfs(runDir_.c_str(), &st) == 0)
       disk_ = static_cast<double>(st.f_bavail) * static_cast<double>(st.f_frsize) * 0.000001;
     else
@@ -76,7 +78,9 @@ double TerminalHost::FreeDiskMB() {
   return disk_;
 }
 
-bool TerminalHost::ExitPressed() { return gStopRequested.load(); }
+bool TerminalHost::ExitPressed() {
+  return gStopRequested.load();
+}
 
 void TerminalHost::Finish() {
   if (lineOpen_) {

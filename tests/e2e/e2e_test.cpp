@@ -25,21 +25,25 @@ namespace fs = std::filesystem;
 using test::RecordingHost;
 using test::TempDir;
 
-std::string Ini(const TempDir& d) { return d / "Zupo.ini"; }
-std::string RunDir(const TempDir& d) { return d / "run"; }
+std::string Ini(const TempDir& d) {
+  return d / "Zupo.ini";
+}
+std::string RunDir(const TempDir& d) {
+  return d / "run";
+}
 
 // A copy of the example run folder with some keys changed.
 void Prepare(const TempDir& d, const std::map<std::string, std::string>& keys) {
   fs::copy(ZUPO_SOURCE_DIR "/examples/default", d.Path(),
            fs::copy_options::recursive | fs::copy_options::overwrite_existing);
   static const std::map<std::string, std::string> section = {
-      {"Gen_No", "Traders"},  {"G_Gap", "Traders"},   {"LibraryProb", "Traders"},
-      {"TryNo", "Traders"},   {"Stop_No", "Common"},  {"Do_Dim", "Common"},
+      {"Gen_No", "Traders"},   {"G_Gap", "Traders"},     {"LibraryProb", "Traders"},
+      {"TryNo", "Traders"},    {"Stop_No", "Common"},    {"Do_Dim", "Common"},
       {"Extra_Var", "Common"}, {"ExData_File", "Common"}};
   for (const auto& [k, v] : keys) IniWrite(Ini(d), section.at(k), k, v);
 }
 
-RunResult Run(const TempDir& d, RecordingHost& host, uint32_t seed = 11) {
+RunResult RunIn(const TempDir& d, RecordingHost& host, uint32_t seed = 11) {
   FixedClock clock(seed);
   auto sim = std::make_unique<Simulation>();
   return RunSimulation(*sim, host, clock, Ini(d), d.Path() + "/");
@@ -70,13 +74,15 @@ int CountLines(const std::string& text) {
   return n;
 }
 
-bool Exists(const std::string& p) { return fs::exists(p); }
+bool Exists(const std::string& p) {
+  return fs::exists(p);
+}
 
 TEST(EndToEnd, FreshRunWritesEveryFileInItsFormat) {
   TempDir d;
   Prepare(d, {{"Gen_No", "4"}, {"G_Gap", "3"}});
   RecordingHost host;
-  RunResult r = Run(d, host);
+  RunResult r = RunIn(d, host);
   ASSERT_EQ(r.End, RunEnd::Finished) << r.Message;
   EXPECT_EQ(r.LastGen, 4);
   EXPECT_EQ(Key(d, "Stop_No"), "0");
@@ -135,11 +141,11 @@ TEST(EndToEnd, SameSeedGivesByteIdenticalFiles) {
   for (const TempDir* d : {&a, &b}) {
     Prepare(*d, {{"Gen_No", "4"}, {"G_Gap", "2"}});
     RecordingHost host;
-    ASSERT_EQ(Run(*d, host, 99).End, RunEnd::Finished);
+    ASSERT_EQ(RunIn(*d, host, 99).End, RunEnd::Finished);
   }
-  for (const char* f : {"/Data1.txt", "/Data2.txt", "/Backup1.txt", "/Backup11.txt",
-                        "/0/T0001.dat", "/0/T0077.dat", "/3/T0345.dat", "/9/T0999.dat",
-                        "/0/Best0005.dat", "/History1.w", "/Historyk.v"})
+  for (const char* f :
+       {"/Data1.txt", "/Data2.txt", "/Backup1.txt", "/Backup11.txt", "/0/T0001.dat", "/0/T0077.dat",
+        "/3/T0345.dat", "/9/T0999.dat", "/0/Best0005.dat", "/History1.w", "/Historyk.v"})
     EXPECT_EQ(test::ReadText(RunDir(a) + f), test::ReadText(RunDir(b) + f)) << f;
   EXPECT_EQ(test::ReadText(a / "Data.txt"), test::ReadText(b / "Data.txt"));
 }
@@ -149,7 +155,7 @@ TEST(EndToEnd, ExitButtonStopsWithCheckpointAndResumeContinues) {
   Prepare(d, {{"Gen_No", "7"}, {"G_Gap", "2"}});
   RecordingHost host;
   host.PressExitAtGen = 4;
-  RunResult r = Run(d, host);
+  RunResult r = RunIn(d, host);
   ASSERT_EQ(r.End, RunEnd::Stopped) << r.Message;
   EXPECT_EQ(r.LastGen, 4);
   EXPECT_EQ(Key(d, "Stop_No"), "4");
@@ -160,7 +166,7 @@ TEST(EndToEnd, ExitButtonStopsWithCheckpointAndResumeContinues) {
   EXPECT_EQ(RowGens(d), Range(1, 4));
 
   RecordingHost again;
-  RunResult r2 = Run(d, again, 12);
+  RunResult r2 = RunIn(d, again, 12);
   ASSERT_EQ(r2.End, RunEnd::Finished) << r2.Message;
   EXPECT_EQ(r2.FirstGen, 4);
   EXPECT_EQ(RowGens(d), Range(1, 7));
@@ -173,7 +179,7 @@ TEST(EndToEnd, ErrorInsideAGenerationTakesTheErrorPath) {
   TempDir d;
   Prepare(d, {{"Gen_No", "5"}, {"G_Gap", "0"}});
   RecordingHost host;
-  RunResult r = Run(d, host);
+  RunResult r = RunIn(d, host);
   ASSERT_EQ(r.End, RunEnd::Failed);
   EXPECT_NE(r.Message.find("zero"), std::string::npos) << r.Message;
   EXPECT_EQ(Key(d, "Running"), "0");
@@ -187,7 +193,7 @@ TEST(EndToEnd, GenNoOfOneRunsOnlyTheInitialGeneration) {
   Prepare(d, {{"Gen_No", "1"}});
   std::string before = test::ReadText(d / "Data.txt");
   RecordingHost host;
-  ASSERT_EQ(Run(d, host).End, RunEnd::Finished);
+  ASSERT_EQ(RunIn(d, host).End, RunEnd::Finished);
   EXPECT_EQ(RowGens(d), Range(1, 1));
   EXPECT_EQ(Key(d, "Stop_No"), "0");
   EXPECT_FALSE(Exists(RunDir(d) + "/Backup1.txt"));
@@ -201,10 +207,10 @@ TEST(EndToEnd, ResumeAtOrAfterGenNoEndsAsFinished) {
   Prepare(d, {{"Gen_No", "5"}, {"G_Gap", "2"}});
   RecordingHost host;
   host.PressExitAtGen = 3;
-  ASSERT_EQ(Run(d, host).End, RunEnd::Stopped);
+  ASSERT_EQ(RunIn(d, host).End, RunEnd::Stopped);
   IniWrite(Ini(d), "Traders", "Gen_No", "3");
   RecordingHost again;
-  RunResult r = Run(d, again);
+  RunResult r = RunIn(d, again);
   ASSERT_EQ(r.End, RunEnd::Finished) << r.Message;
   EXPECT_TRUE(again.Points.empty());
   EXPECT_EQ(Key(d, "Stop_No"), "0");
@@ -220,7 +226,7 @@ TEST(EndToEnd, LearningPeriodDecidesWhichSnapshotsAreWritten) {
     TempDir d;
     Prepare(d, {{"Gen_No", "3"}, {"G_Gap", c.gap}});
     RecordingHost host;
-    ASSERT_EQ(Run(d, host).End, RunEnd::Finished) << c.gap;
+    ASSERT_EQ(RunIn(d, host).End, RunEnd::Finished) << c.gap;
     EXPECT_EQ(Exists(RunDir(d) + "/Historyk.h"), c.k) << "G_Gap " << c.gap;
     EXPECT_EQ(Exists(RunDir(d) + "/Historyk.f"), c.k) << "G_Gap " << c.gap;
     EXPECT_EQ(Exists(RunDir(d) + "/History1.h"), c.one) << "G_Gap " << c.gap;
@@ -255,7 +261,7 @@ private:
         std::string sig = d_.Path() + "/run/Gen" + std::to_string(g);
         if (!fs::exists(sig)) continue;
         if (g == stopAt_) {
-          IniWrite(d_.Path() + "/Zupo.ini", "Common", "Exit", "1");
+          SetExitKey();
           continue;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -265,6 +271,16 @@ private:
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+  }
+  // The companion is another process: it replaces the file under a temporary name of its own.
+  void SetExitKey() {
+    std::string ini = d_.Path() + "/Zupo.ini";
+    std::string text = test::ReadText(ini);
+    size_t at = text.find("Exit=0");
+    if (at == std::string::npos) return;
+    text.replace(at, 6, "Exit=1");
+    test::WriteText(ini + ".companion", text);
+    fs::rename(ini + ".companion", ini);
   }
   const TempDir& d_;
   int stopAt_;
@@ -276,7 +292,8 @@ private:
 TEST(EndToEnd, LibraryRunWaitsForTheCompanionAndStopsOnItsExitKey) {
   TempDir d;
   Prepare(d, {{"Gen_No", "9"}, {"G_Gap", "1"}, {"LibraryProb", "100"}, {"TryNo", "1"}});
-  for (int digit = 0; digit <= 9; ++digit) fs::create_directories(d / ("lib" + std::to_string(digit)));
+  for (int digit = 0; digit <= 9; ++digit)
+    fs::create_directories(d / ("lib" + std::to_string(digit)));
   IniWrite(Ini(d), "Common", "Tree_Path2", "lib");
   FakeCompanion companion(d, 5);
   RecordingHost host;
@@ -286,27 +303,30 @@ TEST(EndToEnd, LibraryRunWaitsForTheCompanionAndStopsOnItsExitKey) {
     for (int g = 1; g <= 9; ++g)
       if (fs::exists(d / ("run/Gen" + std::to_string(g)))) ++waitingPumps;
   };
-  RunResult r = Run(d, host);
+  RunResult r = RunIn(d, host);
   ASSERT_EQ(r.End, RunEnd::Stopped) << r.Message;
   EXPECT_FALSE(Exists(RunDir(d) + "/Gen0"));
   EXPECT_GT(waitingPumps, 0);
   EXPECT_GE(companion.Served.load(), 4);
-  // The stop came from the Exit key while waiting for generation 5's signal: before the raise,
-  // so the checkpoint names generation 5 and No_Memory is not written.
-  EXPECT_EQ(Key(d, "Stop_No"), "5");
+  // The stop came from the Exit key while the loop generation after 6 waited for generation 5's
+  // signal file: before the raise, so the checkpoint names generation 6 (its top checkpoint is
+  // kept) and No_Memory is not written.
+  EXPECT_EQ(Key(d, "Stop_No"), "6");
   EXPECT_EQ(Key(d, "Running"), "0");
   EXPECT_NE(Key(d, "No_Memory"), "1");
-  EXPECT_EQ(test::ReadText(RunDir(d) + "/Backup1.txt").rfind("GEN=5  First=", 0), 0u);
+  EXPECT_EQ(test::ReadText(RunDir(d) + "/Backup1.txt").rfind("GEN=6  First=", 0), 0u);
+  EXPECT_EQ(RowGens(d), Range(1, 6));
   // VisitLibNo (the last column) is 0 in generations 1 and 2 and positive from 3 on.
   TextReader in = TextReader::Open(RunDir(d) + "/Data1.txt");
   in.ReadLine();
-  for (int g = 1; g <= 5; ++g) {
+  for (int g = 1; g <= 6; ++g) {
     std::string row = in.ReadLine();
     int visitLib = std::stoi(row.substr(row.size() - 3));
-    if (g <= 2)
+    if (g <= 2) {
       EXPECT_EQ(visitLib, 0) << row;
-    else
+    } else {
       EXPECT_GT(visitLib, 0) << row;
+    }
   }
 }
 

@@ -164,7 +164,7 @@ TEST_F(MarketTest, TinyAndUnaffordableDemands) {
 
 TEST_F(MarketTest, ZeroRiskTermTakesTheLimit) {
   sim.P.Lambda = 0;
-  EXPECT_EQ(TraderDemand(sim, 5, 2.0L), 11.0); // positive excess return: all the wealth buys
+  EXPECT_EQ(TraderDemand(sim, 5, 2.0L), 11.0);  // positive excess return: all the wealth buys
   EXPECT_EQ(TraderDemand(sim, 5, -2.0L), 11.0); // forecast 10.16 still above 10.1
   EXPECT_EQ(TraderDemand(sim, 5, -50.0L), 0.0); // forecast 9.9: nothing
 
@@ -223,13 +223,16 @@ TEST_F(MarketTest, BuyersOnlyTradeNothingButRaiseThePrice) {
   Desired(1) = 5;
   Held(2) = 5e-6; // kept as it is: tiny holdings are only zeroed after rationing
   Desired(2) = 5e-6;
-  sim.T.Wealth[500 + 3] = 9; // money 9 - 10 < 0 counts as 0
+  sim.T.Wealth[500 + 3] = 9;          // money 9 - 10 < 0 counts as 0
+  sim.T.Wealth[500 + 4] = 10.000008L; // money 8e-6: within the tolerance, 0
   ClearMarket(sim);
   EXPECT_EQ(sim.M.BuyNo, 1);
   EXPECT_EQ(sim.M.TotalOffer, 0.0);
   EXPECT_EQ(Obtained(1), 1.0);
   EXPECT_EQ(Obtained(2), 5e-6);
   EXPECT_EQ(sim.T.Money[3], 0.0L);
+  EXPECT_EQ(sim.T.Money[4], 0.0L);
+  EXPECT_NEAR((double)sim.T.Money[5], 100.0, 1e-12);
   EXPECT_NEAR((double)sim.M.NewPrice, 10.000799999998293, 1e-12);
 }
 
@@ -237,8 +240,8 @@ TEST_F(MarketTest, BalancedBookFillsBothSides) {
   Desired(1) = 2;
   Desired(2) = 0;
   Desired(3) = 2 - std::ldexp(1.0, -18);
-  Desired(4) = std::ldexp(1.0, -18); // obtains 3.8e-6, within the tolerance: zero
-  sim.T.Wealth[500 + 5] = 10; // money exactly 0 after holding 1 share at 10
+  Desired(4) = std::ldexp(1.0, -18);  // obtains 3.8e-6, within the tolerance: zero
+  sim.T.Wealth[500 + 5] = 10.000004L; // money 4e-6 after holding 1 share at 10: 0
   ClearMarket(sim);
   EXPECT_EQ(sim.M.TotalBid, sim.M.TotalOffer);
   EXPECT_EQ(Obtained(1), 2.0);

@@ -12,8 +12,8 @@ namespace {
 
 // The example configuration: X variables XP1 and XP2, constant symbol K.
 void ExampleSymbols(Simulation& sim) {
-  BuildSymbolSet(sim.S, ParseSymbolList("+\\-\\*\\%\\"), {}, ParseSymbolList("XP1\\XP2\\"), {},
-                 {}, "K");
+  BuildSymbolSet(sim.S, ParseSymbolList("+\\-\\*\\%\\"), {}, ParseSymbolList("XP1\\XP2\\"), {}, {},
+                 "K");
 }
 
 PTreeNode Node(int sym, PTreeNode left = nullptr, PTreeNode right = nullptr, double value = 0) {

@@ -68,7 +68,7 @@ TEST(SymbolSet, WithoutConstItemTheLastVariableIsTheConstant) {
 TEST(SymbolSet, RefusesMoreThanTheTablesHold) {
   SymbolSet S;
   Items sixteen(16, "X"), fifteen(15, "X"), sixty(60, "+");
-  EXPECT_NO_THROW(BuildSymbolSet(S, sixty, {}, fifteen, {}, {}, ""));     // 75 symbols
+  EXPECT_NO_THROW(BuildSymbolSet(S, sixty, {}, fifteen, {}, {}, ""));         // 75 symbols
   EXPECT_THROW(BuildSymbolSet(S, sixty, {}, fifteen, {}, {}, "K"), RunError); // 76
   try {
     BuildSymbolSet(S, {"+"}, {}, {}, sixteen, {}, "K");

@@ -50,8 +50,11 @@ TEST(OrderTraders, HandlesSortedReversedAndEqualKeys) {
     for (int p = 1; p <= MaxTraders; ++p) sim.T.OrderIdx[p] = p;
     OrderTraders(sim, 1, MaxTraders);
     ExpectOrdered(sim);
-    if (kind == 0) EXPECT_EQ(sim.T.OrderIdx[1], 500);
-    if (kind == 1) EXPECT_EQ(sim.T.OrderIdx[1], 1);
+    if (kind == 0) {
+      EXPECT_EQ(sim.T.OrderIdx[1], 500);
+    } else if (kind == 1) {
+      EXPECT_EQ(sim.T.OrderIdx[1], 1);
+    }
   }
 }
 

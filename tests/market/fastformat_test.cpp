@@ -1,0 +1,78 @@
+#include "market/fastformat.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <random>
+#include <vector>
+
+#include "core/format.h"
+
+namespace zupo {
+namespace {
+
+// The fast forms must give the very text of the reference formatters, whatever the value.
+std::vector<long double> Values() {
+  std::vector<long double> vs = {0.0L, -0.0L, 1e-9L, -1e-9L, 0.000005L, -0.000005L, 1.5L,
+                                 80.5L, 123456.12345L, 1234567.5L, 9.2e13L, 1e14L, 1e15L,
+                                 -1e15L, 1e-5L, 9.99999999999999e-6L, 1e19L, 1e300L, 1e-300L,
+                                 std::numeric_limits<long double>::denorm_min(),
+                                 std::numeric_limits<long double>::max()};
+  // Exact ties at 5 and at 15 digits: k / 2^n.
+  for (int n = 1; n <= 24; ++n)
+    for (int k = 1; k <= 200; ++k) vs.push_back(std::ldexp(static_cast<long double>(k), -n));
+  // Near powers of ten, where the decimal exponent and the rounding carry change.
+  for (int p = -8; p <= 16; ++p) {
+    long double t = std::pow(10.0L, p);
+    long double lo = t, hi = t;
+    for (int k = 0; k < 3; ++k) {
+      lo = std::nextafter(lo, 0.0L);
+      hi = std::nextafter(hi, 1e30L);
+      vs.insert(vs.end(), {lo, hi, -lo, -hi});
+    }
+    vs.push_back(t * (1 - 4e-16L));
+    vs.push_back(t * (1 - 6e-16L));
+  }
+  std::mt19937_64 rng(20240611);
+  std::uniform_real_distribution<double> unit(-1, 1);
+  for (int k = 0; k < 40000; ++k) {
+    // Every binary magnitude from 2^-140 to 2^80, with a full random mantissa.
+    long double mant = 1 + std::ldexp(static_cast<long double>(rng()), -64);
+    int exp = static_cast<int>(rng() % 221) - 140;
+    long double v = std::ldexp(mant, exp);
+    vs.push_back(rng() % 2 ? v : -v);
+    vs.push_back(static_cast<double>(unit(rng) * 1000)); // double values (6-byte fields)
+    vs.push_back(static_cast<long double>(k) / 7 - 3000);
+  }
+  return vs;
+}
+
+TEST(FastFormat, FixedGivesTheReferenceText) {
+  const int forms[][2] = {{12, 5}, {7, 3}, {15, 5}, {5, 2}, {9, 5}, {0, 0}, {3, 9}};
+  int checked = 0;
+  for (long double v : Values())
+    for (const auto& f : forms) {
+      std::string fast;
+      AppendFixedFast(fast, v, f[0], f[1]);
+      ASSERT_EQ(fast, FormatFixed(v, f[0], f[1])) << "width " << f[0] << " decimals " << f[1];
+      ++checked;
+    }
+  EXPECT_GT(checked, 800000);
+}
+
+TEST(FastFormat, ScientificGivesTheReferenceText) {
+  for (long double v : Values()) {
+    std::string fast;
+    AppendSci23Fast(fast, v);
+    ASSERT_EQ(fast, FormatSci23(v));
+  }
+}
+
+TEST(FastFormat, AppendsToWhatIsThere) {
+  std::string s = "x";
+  AppendFixedFast(s, -2.5L, 8, 3);
+  AppendSci23Fast(s, -2.5L);
+  EXPECT_EQ(s, "x  -2.500-2.50000000000000E+0000");
+}
+
+} // namespace
+} // namespace zupo
