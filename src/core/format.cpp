@@ -1,13 +1,16 @@
 #include "core/format.h"
 
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace zupo {
 
-void AppendFixed(std::string& out, long double v, int w, int d) {
+void detail::AppendFixedPrintf(std::string& out, long double v, int w, int d) {
   char buf[128];
   int n = std::snprintf(buf, sizeof buf, "%*.*Lf", w, d, v);
   if (n < 0 || n >= static_cast<int>(sizeof buf)) {
@@ -21,7 +24,7 @@ void AppendFixed(std::string& out, long double v, int w, int d) {
   out.append(buf, static_cast<size_t>(n));
 }
 
-void AppendSci23(std::string& out, long double v) {
+void detail::AppendSci23Printf(std::string& out, long double v) {
   char buf[64];
   // 15 significant digits: d.dddddddddddddde[+-]x..x
   std::snprintf(buf, sizeof buf, "%.14Le", v);
@@ -46,6 +49,207 @@ void AppendInt(std::string& out, long long v, int w) {
   int n = std::snprintf(buf, sizeof buf, "%*lld", w, v);
   out.append(buf, static_cast<size_t>(n));
 }
+
+namespace {
+
+using u128 = unsigned __int128;
+
+constexpr uint64_t Pow10[20] = {1ull,
+                                10ull,
+                                100ull,
+                                1000ull,
+                                10000ull,
+                                100000ull,
+                                1000000ull,
+                                10000000ull,
+                                100000000ull,
+                                1000000000ull,
+                                10000000000ull,
+                                100000000000ull,
+                                1000000000000ull,
+                                10000000000000ull,
+                                100000000000000ull,
+                                1000000000000000ull,
+                                10000000000000000ull,
+                                100000000000000000ull,
+                                1000000000000000000ull,
+                                10000000000000000000ull};
+
+// v = m * 2^e with the top bit of m set: a normal 80-bit extended real. False for zero,
+// denormals, infinities, NaNs, and where long double is not the 80-bit format.
+bool Split(long double v, uint64_t& m, int& e, bool& neg) {
+  if constexpr (std::numeric_limits<long double>::digits != 64) {
+    return false;
+  } else {
+    unsigned char b[sizeof(long double)];
+    std::memcpy(b, &v, sizeof v);
+    uint16_t top = 0;
+    std::memcpy(&m, b, 8);
+    std::memcpy(&top, b + 8, 2);
+    int exp = top & 0x7fff;
+    neg = (top & 0x8000) != 0;
+    if (exp == 0 || exp == 0x7fff || !(m >> 63)) return false;
+    e = exp - 16383 - 63;
+    return true;
+  }
+}
+
+// N / 2^s rounded half to even, 1 <= s <= 127.
+u128 ShiftRound(u128 N, int s) {
+  u128 q = N >> s;
+  u128 r = N - (q << s);
+  u128 half = u128(1) << (s - 1);
+  if (r > half || (r == half && (q & 1))) ++q;
+  return q;
+}
+
+
+// Decimal digits of the integer m * 2^e (e >= 0), most significant first: base-1e9 limbs,
+// multiplied by powers of two. Wealth compounding over thousands of generations reaches
+// hundreds of digits, where printf's big-number arithmetic would dominate a generation.
+std::string IntegerDigits(uint64_t m, int e) {
+  constexpr uint64_t Base = 1000000000ull;
+  std::vector<uint32_t> limbs;
+  while (m != 0) {
+    limbs.push_back(static_cast<uint32_t>(m % Base));
+    m /= Base;
+  }
+  while (e > 0) {
+    int s = e > 28 ? 28 : e;
+    e -= s;
+    uint64_t carry = 0;
+    for (uint32_t& l : limbs) {
+      uint64_t cur = (static_cast<uint64_t>(l) << s) + carry;
+      l = static_cast<uint32_t>(cur % Base);
+      carry = cur / Base;
+    }
+    while (carry != 0) {
+      limbs.push_back(static_cast<uint32_t>(carry % Base));
+      carry /= Base;
+    }
+  }
+  std::string digits = std::to_string(limbs.back());
+  char buf[16];
+  for (size_t k = limbs.size() - 1; k-- > 0;) {
+    std::snprintf(buf, sizeof buf, "%09u", limbs[k]);
+    digits += buf;
+  }
+  return digits;
+}
+
+void AppendPadded(std::string& out, const char* p, size_t len, int w) {
+  if (len < static_cast<size_t>(w)) out.append(static_cast<size_t>(w) - len, ' ');
+  out.append(p, len);
+}
+
+} // namespace
+
+void AppendFixed(std::string& out, long double v, int w, int d) {
+  uint64_t m = 0;
+  int e = 0;
+  bool neg = std::signbit(v);
+  u128 q = 0;
+  if (d < 0 || d > 9) return detail::AppendFixedPrintf(out, v, w, d);
+  if (v != 0) {
+    if (!Split(v, m, e, neg) || -e > 127) return detail::AppendFixedPrintf(out, v, w, d);
+    if (e >= 0) { // an integer: its digits, then d zeros
+      std::string text = neg ? "-" : "";
+      text += IntegerDigits(m, e);
+      if (d > 0) {
+        text += '.';
+        text.append(static_cast<size_t>(d), '0');
+      }
+      return AppendPadded(out, text.data(), text.size(), w);
+    }
+    q = ShiftRound(u128(m) * Pow10[d], -e);
+  }
+  char buf[64];
+  char* p = buf + sizeof buf;
+  for (int k = 0; k < d; ++k) {
+    *--p = static_cast<char>('0' + static_cast<int>(q % 10));
+    q /= 10;
+  }
+  if (d > 0) *--p = '.';
+  do {
+    *--p = static_cast<char>('0' + static_cast<int>(q % 10));
+    q /= 10;
+  } while (q != 0);
+  if (neg) *--p = '-';
+  AppendPadded(out, p, static_cast<size_t>(buf + sizeof buf - p), w);
+}
+
+namespace {
+
+void AppendSciDigits(std::string& out, bool neg, uint64_t n, int E) {
+  char buf[24];
+  for (int k = 15; k >= 2; --k) {
+    buf[k] = static_cast<char>('0' + n % 10);
+    n /= 10;
+  }
+  buf[0] = neg ? '-' : ' ';
+  buf[1] = static_cast<char>('0' + n);
+  out.append(buf, 2);
+  out += '.';
+  out.append(buf + 2, 14);
+  int a = E < 0 ? -E : E;
+  char tail[6] = {'E',
+                  E < 0 ? '-' : '+',
+                  static_cast<char>('0' + a / 1000 % 10),
+                  static_cast<char>('0' + a / 100 % 10),
+                  static_cast<char>('0' + a / 10 % 10),
+                  static_cast<char>('0' + a % 10)};
+  out.append(tail, 6);
+}
+
+// Scientific form of the integer m * 2^e: the first 15 digits, rounded half to even on the rest.
+void AppendSciInteger(std::string& out, bool neg, uint64_t m, int e) {
+  std::string digits = IntegerDigits(m, e);
+  uint64_t head = 0;
+  for (int k = 0; k < 15; ++k) head = head * 10 + static_cast<uint64_t>(digits[k] - '0');
+  int E = static_cast<int>(digits.size()) - 1;
+  char first = digits[15];
+  bool above = first > '5' || (first == '5' && digits.find_first_not_of('0', 16) != std::string::npos);
+  if (above || (first == '5' && !above && (head & 1))) ++head;
+  if (head == Pow10[15]) {
+    head = Pow10[14];
+    ++E;
+  }
+  AppendSciDigits(out, neg, head, E);
+}
+
+} // namespace
+
+void AppendSci23(std::string& out, long double v) {
+  if (v == 0) {
+    out += std::signbit(v) ? '-' : ' ';
+    out += "0.00000000000000E+0000";
+    return;
+  }
+  uint64_t m = 0;
+  int e = 0;
+  bool neg = false;
+  if (!Split(v, m, e, neg)) return detail::AppendSci23Printf(out, v);
+  if (e >= 0) return AppendSciInteger(out, neg, m, e);
+  // Decimal exponent: v lies in [2^(e+63), 2^(e+64)); the estimate is corrected below.
+  int E = static_cast<int>(std::floor((e + 63) * 0.301029995663981195));
+  for (int tries = 0; tries < 3; ++tries) {
+    int q = 14 - E; // D = v * 10^q rounded has 15 digits
+    if (q < 0 || q > 19 || e >= 0 || -e > 127) break;
+    u128 D = ShiftRound(u128(m) * Pow10[q], -e);
+    if (D >= Pow10[15]) {
+      ++E;
+      continue;
+    }
+    if (D < Pow10[14]) {
+      --E;
+      continue;
+    }
+    AppendSciDigits(out, neg, static_cast<uint64_t>(D), E);
+    return;
+  }
+  detail::AppendSci23Printf(out, v);
+}
+
 
 std::string FormatFixed(long double v, int w, int d) {
   std::string s;

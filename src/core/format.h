@@ -17,4 +17,12 @@ void AppendFixed(std::string& out, long double v, int w, int d);
 void AppendSci23(std::string& out, long double v);
 void AppendInt(std::string& out, long long v, int w = 0);
 
+namespace detail {
+// The reference forms through printf; AppendFixed and AppendSci23 give the very same text, with
+// integer arithmetic for the magnitudes a run produces (printf of an 80-bit real is slow, and
+// slower the larger the number).
+void AppendFixedPrintf(std::string& out, long double v, int w, int d);
+void AppendSci23Printf(std::string& out, long double v);
+} // namespace detail
+
 } // namespace zupo

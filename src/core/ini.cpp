@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <string_view>
 #include <unistd.h>
 #include <vector>
@@ -101,8 +102,34 @@ std::string IniRead(const std::string& file, const std::string& section, const s
   return def;
 }
 
+namespace {
+
+// Holds an exclusive lock on the folder of the configuration while a write reads, changes and
+// replaces it, so that two of our processes (the run and its companion) writing keys at the same
+// time do not lose one another's update.
+class FolderLock {
+public:
+  explicit FolderLock(const std::string& file) {
+    size_t slash = file.find_last_of('/');
+    std::string folder = slash == std::string::npos ? "." : file.substr(0, slash + 1);
+    fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ >= 0) ::flock(fd_, LOCK_EX);
+  }
+  ~FolderLock() {
+    if (fd_ >= 0) ::close(fd_); // closing releases the lock
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+  int fd_ = -1;
+};
+
+} // namespace
+
 void IniWrite(const std::string& file, const std::string& section, const std::string& key,
               const std::string& value) {
+  FolderLock lock(file);
   std::string text;
   ReadIfExists(file, text);
   std::vector<Line> lines = SplitLines(text);
@@ -156,7 +183,8 @@ void IniWrite(const std::string& file, const std::string& section, const std::st
     if (!out.empty()) out += "\r\n";
     out += "[" + section + "]\r\n" + newLine + "\r\n";
   }
-  WriteFileAtomic(file, out);
+  // The run writes a key every generation: the swap file beside it takes the previous text.
+  WriteFileBySwap(file, file + ".swap", out);
 }
 
 std::string ReadIniStr(const std::string& section, const std::string& key,

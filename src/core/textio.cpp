@@ -182,6 +182,20 @@ void WriteFileAtomic(const std::string& path, std::string_view content) {
   }
 }
 
+void WriteFileBySwap(const std::string& path, const std::string& swapPath,
+                     std::string_view content) {
+  WriteFileInPlace(swapPath, content);
+  // Exchanging the two names is atomic and allocates no inode: path then holds the new text and
+  // swapPath the previous one, ready to be overwritten next time.
+  if (::renameat2(AT_FDCWD, swapPath.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0)
+    return;
+  if (errno != ENOENT && errno != EINVAL && errno != ENOSYS)
+    throw RunError(path + ": cannot exchange with " + swapPath + ": " + SysMsg());
+  // No file to exchange with yet, or a file system without exchange: an ordinary replace.
+  if (::rename(swapPath.c_str(), path.c_str()) != 0)
+    throw RunError(path + ": cannot replace with " + swapPath + ": " + SysMsg());
+}
+
 AppendFile::~AppendFile() {
   try {
     Close();

@@ -61,6 +61,13 @@ void WriteFileInPlace(const std::string& path, std::string_view content);
 // path is always either the old or the new complete file.
 void WriteFileAtomic(const std::string& path, std::string_view content);
 
+// Like WriteFileAtomic, for a file rewritten often: the new text is written in place into
+// swapPath, whose name is then exchanged with path in one step. Afterwards swapPath holds the
+// previous text. No new file is created once both exist, which keeps a per-generation rewrite
+// cheap.
+void WriteFileBySwap(const std::string& path, const std::string& swapPath,
+                     std::string_view content);
+
 // A file kept open for appending for the whole run (Data1.txt, Data2.txt). Every write is
 // checked; Flush pushes buffered text to the kernel.
 class AppendFile {

@@ -29,8 +29,7 @@ int CappedDepthAt(int limit, const TTreeNode* node, int level) {
 
 // Walks the tree in preorder and stops at the k-th node that counts. Nodes that do not count
 // are passed through (enter = true) or skipped with their subtrees (enter = false).
-template <class Counts>
-struct PreorderPick {
+template <class Counts> struct PreorderPick {
   Counts counts;
   bool enter;
   int k;
@@ -54,8 +53,7 @@ struct PreorderPick {
 
 // The k-th counted node in preorder, the root counting as the first. A k beyond the counted
 // nodes (only with a malformed model file) falls back to the root link.
-template <class Counts>
-Link Pick(PTreeNode& T, int k, bool enter, Counts counts) {
+template <class Counts> Link Pick(PTreeNode& T, int k, bool enter, Counts counts) {
   Link root{&T, nullptr, false};
   if (!T || k <= 1) return root;
   PreorderPick<Counts> p{counts, enter, k - 1, root};

@@ -47,8 +47,8 @@ long double ReplayDemand(const Simulation& sim, long double F, long double P, lo
 }
 
 // One replayed generation at window position t with the window variance v; returns its profit.
-long double ReplayStep(const Simulation& sim, int t, long double v, long double W, long double Fprev,
-                       long double F) {
+long double ReplayStep(const Simulation& sim, int t, long double v, long double W,
+                       long double Fprev, long double F) {
   const auto& R = sim.R;
   if (std::isnan(v)) throw FloatError("Floating point overflow");
   long double theta3 = sim.P.Theta3;

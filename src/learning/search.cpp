@@ -16,8 +16,6 @@
 
 namespace zupo {
 
-
-
 // Where x is undefined (L = 0) or beyond the 6-byte range, the limit is taken: a rise of profit
 // gives 0, a fall 1, no change 1/2.
 long double SchoolProbability(long double G, long double L) {

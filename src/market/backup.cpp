@@ -1,10 +1,12 @@
 #include "market/backup.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <fcntl.h>
 #include <initializer_list>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "core/errors.h"
@@ -37,7 +39,8 @@ struct Writer {
     EndLine(s);
   }
   void Int(long long v) {
-    AppendInt(s, v);
+    char buf[24];
+    s.append(buf, static_cast<size_t>(std::to_chars(buf, buf + sizeof buf, v).ptr - buf));
     EndLine(s);
   }
   void SciList(std::initializer_list<long double> vs) {
@@ -49,6 +52,28 @@ struct Writer {
     }
   }
 };
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Makes room for the new checkpoint under tmp. Deleting a written file costs milliseconds on
+// disks mounted with discard, so the file of the checkpoint before last (Backup11.txt) is moved
+// to tmp and overwritten, rather than deleted. A Backup11.txt that is a second name of
+// Backup1.txt (left by a kill inside the rotation) is only unlinked.
+void ReuseOldCheckpoint(const std::string& path, const std::string& old, const std::string& tmp) {
+  struct stat st1 = {};
+  struct stat st11 = {};
+  struct stat stt = {};
+  if (::stat(tmp.c_str(), &stt) == 0 && stt.st_nlink > 1) ::unlink(tmp.c_str());
+  if (::stat(old.c_str(), &st11) != 0) return;
+  if (::stat(path.c_str(), &st1) == 0 && SameFile(st1, st11)) {
+    if (::unlink(old.c_str()) != 0)
+      throw RunError(old + ": cannot remove: " + std::strerror(errno));
+  } else if (::rename(old.c_str(), tmp.c_str()) != 0) {
+    throw RunError(old + ": cannot rename to " + tmp + ": " + std::strerror(errno));
+  }
+}
 
 // Free-format reading of the checkpoint; every failure names the file.
 class Loader {
@@ -66,8 +91,7 @@ public:
   }
   int32_t Int(long long lo, long long hi, const char* what) {
     long long v = in_.ReadInt();
-    if (v < lo || v > hi)
-      throw RunError(path_ + ": " + FormatInt(v) + " is not a valid " + what);
+    if (v < lo || v > hi) throw RunError(path_ + ": " + FormatInt(v) + " is not a valid " + what);
     return static_cast<int32_t>(v);
   }
   // n lines of one value each, read by get(k).
@@ -141,8 +165,8 @@ std::string BackupText(const Simulation& sim) {
          FormatInt(R.MsgCount) + ' ';
   w.SciList({M.TotalBid, M.TotalOffer});
   EndLine(w.s);
-  w.SciList({St.TotalWealth, St.Twealth[1], St.Twealth[2], St.Twealth[3], St.Twealth[4],
-             St.Twealth[5]});
+  w.SciList(
+      {St.TotalWealth, St.Twealth[1], St.Twealth[2], St.Twealth[3], St.Twealth[4], St.Twealth[5]});
   EndLine(w.s);
   w.SciList({St.AveDepth, St.AveNode, St.AveHi, St.AveVijs, St.AveSigma, St.VarDepth, St.VarNode});
   EndLine(w.s);
@@ -175,18 +199,17 @@ int BackupGeneration(const std::string& path) {
 void SaveBackup(Simulation& sim) {
   IniWrite(sim.IniFileName, "Common", "Stop_No", FormatInt(sim.R.RunGen));
   const std::string path = RunFolderFile(sim, "Backup1.txt");
+  const std::string old = RunFolderFile(sim, "Backup11.txt");
+  const std::string tmp = path + ".tmp";
   const bool exists = FileExists(path);
   // The first generation after a resume finds its own checkpoint and keeps it.
   if (exists && BackupGeneration(path) == sim.R.RunGen) return;
 
-  // The new checkpoint is complete under its temporary name before anything is rotated, and
+  // The new checkpoint is complete under its temporary name before Backup1.txt is touched, and
   // Backup1.txt is replaced by a rename, so a kill at any moment leaves a whole Backup1.txt.
-  const std::string tmp = path + ".tmp";
+  if (exists) ReuseOldCheckpoint(path, old, tmp);
   WriteFileInPlace(tmp, BackupText(sim));
   if (exists) {
-    const std::string old = RunFolderFile(sim, "Backup11.txt");
-    if (::unlink(old.c_str()) != 0 && errno != ENOENT)
-      throw RunError(old + ": cannot remove: " + std::strerror(errno));
     // Backup11.txt becomes a second name of the current checkpoint (a copy where links fail).
     if (::link(path.c_str(), old.c_str()) != 0) WriteFileInPlace(old, ReadWholeFile(path));
     sim.ProcessMessages();

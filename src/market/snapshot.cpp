@@ -24,12 +24,18 @@ std::vector<long double> ParseSnapshot(TextReader in) {
 
 long double Entry(const TraderBook& T, char suffix, int k) {
   switch (suffix) {
-  case 'h': return T.Shares[k];
-  case 'w': return T.Wealth[k];
-  case 'm': return T.Money[k];
-  case 's': return T.Sigma[k];
-  case 'v': return T.Forecast[k];
-  default: return 0;
+  case 'h':
+    return T.Shares[k];
+  case 'w':
+    return T.Wealth[k];
+  case 'm':
+    return T.Money[k];
+  case 's':
+    return T.Sigma[k];
+  case 'v':
+    return T.Forecast[k];
+  default:
+    return 0;
   }
 }
 

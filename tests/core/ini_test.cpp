@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -122,7 +123,10 @@ TEST(IniWrite, ReplacesTheFileAtomically) {
   std::vector<std::string> names;
   for (const auto& e : fs::directory_iterator(d.Path()))
     names.push_back(e.path().filename().string());
-  EXPECT_EQ(names, std::vector<std::string>{"Zupo.ini"});
+  std::sort(names.begin(), names.end());
+  // Only the swap file beside it, holding the previous text.
+  EXPECT_EQ(names, (std::vector<std::string>{"Zupo.ini", "Zupo.ini.swap"}));
+  EXPECT_EQ(ReadIniStr("Common", "Stop_No", f + ".swap"), "19");
   // The temporary cannot be made (its name is too long): an error, the file stays whole.
   std::string longIni = d / std::string(252, 'z');
   WriteText(longIni, kIni);

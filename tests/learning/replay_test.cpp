@@ -179,7 +179,8 @@ TEST_F(ReplayTest, PeriodsLongerThanTheWindowsReplayWhatTheyHold) {
 
 TEST_F(ReplayTest, DeepLagsMoveTheFirstStep) {
   std::string x;
-  for (int j = 1; j <= 15; ++j) x += "X" + std::string(j < 10 ? "0" : "") + std::to_string(j) + "\\";
+  for (int j = 1; j <= 15; ++j)
+    x += "X" + std::string(j < 10 ? "0" : "") + std::to_string(j) + "\\";
   BuildSymbolSet(sim.S, ParseSymbolList("+\\"), {}, ParseSymbolList(x), {}, {}, "R");
   sim.P.G_Gap = 101;
   EXPECT_EQ(FirstReplayStep(sim), 17); // X15 at step 17 reads P at position 1

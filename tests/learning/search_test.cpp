@@ -172,31 +172,26 @@ TEST_F(SearchTest, ReproductionOfAnEqualTraderSucceedsAtOnce) {
   EXPECT_EQ(sim.T.Shares[sim.T.CurBase + I], 12.5);
 }
 
-TEST_F(SearchTest, LibraryIsNeverVisitedWithoutLibraryProb) {
+TEST_F(SearchTest, LibraryIsNeverVisitedWithoutLibraryProbOrBeforeGeneration3) {
   sim.T.GapProfit[I] = 1e30L; // every try fails
-  for (uint32_t seed = 1; seed <= 10; ++seed) {
-    ClearFlags();
-    sim.Rand.Seed = seed;
-    SearchModel(sim, I);
-    EXPECT_EQ(sim.T.VisitLibFlag, 0);
-    EXPECT_EQ(sim.T.VisitGenFlag, 1);
+  for (auto [prob, gen] : {std::pair{0.0, 10}, std::pair{100.0, 2}}) {
+    sim.P.LibraryProb = prob;
+    sim.R.RunGen = gen;
+    for (uint32_t seed = 1; seed <= 10; ++seed) {
+      ClearFlags();
+      sim.Rand.Seed = seed;
+      SearchModel(sim, I);
+      EXPECT_EQ(sim.T.VisitLibFlag, 0);
+      EXPECT_EQ(sim.T.VisitGenFlag, 1);
+    }
   }
-}
-
-TEST_F(SearchTest, LibraryNeedsLaterGenerations) {
-  sim.P.LibraryProb = 100;
-  sim.R.RunGen = 2;
-  sim.Rand.Seed = 1;
-  SearchModel(sim, I);
-  EXPECT_EQ(sim.T.VisitLibFlag, 0);
-  EXPECT_EQ(sim.T.VisitGenFlag, 1);
 }
 
 // Seed 5: the first library tournament is (90, 285), the second (134, 454).
 TEST_F(SearchTest, LibraryCandidateWithSmallerErrorIsAdopted) {
   sim.P.LibraryProb = 100;
   sim.R.DimA[105] = 0; // adds nothing to either error
-  SaveOwn(Const(5)); // forecasts 1.5 P+D: error sum 4.5758...; the library's 0: 0.4322...
+  SaveOwn(Const(5));   // forecasts 1.5 P+D: error sum 4.5758...; the library's 0: 0.4322...
   sim.Rand.Seed = 5;
   SearchModel(sim, I);
   EXPECT_EQ(sim.Rand.Seed, 2442594960u); // one try of three draws
@@ -230,9 +225,9 @@ TEST_F(SearchTest, MapeScoreSumsRelativeErrorsOfTheLastTenPositions) {
     EXPECT_NEAR(static_cast<double>(MapeScore(sim, I)), want, 1e-12) << v;
     DisposeList(sim);
   };
-  check(0, 0.4322523718625376);  // F = DimC[t - 1]
-  check(5, 4.575823162699012);   // F = 1.5 DimC[t - 1]
-  check(-5, 4.474725612433662);  // F = 0.5 DimC[t - 1]
+  check(0, 0.4322523718625376); // F = DimC[t - 1]
+  check(5, 4.575823162699012);  // F = 1.5 DimC[t - 1]
+  check(-5, 4.474725612433662); // F = 0.5 DimC[t - 1]
   // A model that cannot be evaluated counts as forecasting DimC[t - 1].
   test::WriteText(ModelFileName(sim, "T", 2), "X01X02");
   LoadModel(sim, 2);

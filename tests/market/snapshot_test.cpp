@@ -13,7 +13,7 @@ using test::ReadText;
 using test::TempDir;
 using test::WriteText;
 
-// The generation that has just ended is in the PrevBase half (here 500..1000); the CurBase half
+// The generation that has just ended is in the PrevBase half (here 501..1000); the CurBase half
 // holds other values that must not appear.
 struct Snapshots : ::testing::Test {
   TempDir dir;
@@ -34,67 +34,41 @@ struct Snapshots : ::testing::Test {
       T.OrderIdx[i] = i;
     }
   }
-  std::string Line(char set, char suffix, int i) {
-    std::string text = ReadText(SnapshotPath(sim, set, suffix));
-    size_t pos = 0;
-    for (int k = 1; k < i; ++k) pos = text.find('\n', pos) + 1;
-    return text.substr(pos, text.find('\n', pos) + 1 - pos);
-  }
+  std::string Text(char set, char suffix) { return ReadText(SnapshotPath(sim, set, suffix)); }
 };
 
-TEST_F(Snapshots, PathsUnderTheRunFolder) {
-  EXPECT_EQ(SnapshotPath(sim, 'k', 'h'), dir.Path() + "/run/Historyk.h");
-  EXPECT_EQ(SnapshotPath(sim, '1', 'f'), dir.Path() + "/run/History1.f");
-}
-
 TEST_F(Snapshots, SixFilesOfFiveHundredLinesFromThePreviousHalf) {
+  EXPECT_EQ(SnapshotPath(sim, 'k', 'h'), dir / "run/Historyk.h");
   sim.T.Shares[501] = -2.5; // a negative value: minus sign in place of the blank
   sim.T.Money[502] = 1e-300L;
+  WriteText(SnapshotPath(sim, 'k', 'f'), std::string(10000, '9')); // an older, longer file
   WriteSnapshotSet(sim, 'k');
-  EXPECT_EQ(Line('k', 'h', 1), "-2.50000000000000E+0000\r\n");
-  EXPECT_EQ(Line('k', 'h', 2), " 2.00000000000000E+0000\r\n");
-  EXPECT_EQ(Line('k', 'w', 500), " 1.50000000000000E+0003\r\n");
-  EXPECT_EQ(Line('k', 'm', 2), " 1.00000000000000E-0300\r\n");
-  EXPECT_EQ(Line('k', 's', 9), " 2.50000000000000E-0001\r\n");
-  EXPECT_EQ(Line('k', 'v', 20), " 1.00000000000000E+0002\r\n");
-  EXPECT_EQ(Line('k', 'f', 1), "500\r\n");
-  EXPECT_EQ(Line('k', 'f', 500), "1\r\n");
-  for (char s : std::string("hwmsv")) EXPECT_EQ(ReadText(SnapshotPath(sim, 'k', s)).size(), 12500u);
-  EXPECT_EQ(ReadText(SnapshotPath(sim, 'k', 'f')).size(), 9u * 1 + 90u * 2 + 401u * 3 + 500u * 2);
+  EXPECT_EQ(Text('k', 'h').substr(0, 50), "-2.50000000000000E+0000\r\n 2.00000000000000E+0000\r\n");
+  EXPECT_EQ(Text('k', 'w').substr(499 * 25), " 1.50000000000000E+0003\r\n");
+  EXPECT_EQ(Text('k', 'm').substr(25, 25), " 1.00000000000000E-0300\r\n");
+  EXPECT_EQ(Text('k', 's').substr(0, 25), " 2.50000000000000E-0001\r\n");
+  EXPECT_EQ(Text('k', 'v').substr(19 * 25, 25), " 1.00000000000000E+0002\r\n");
+  for (char s : std::string("hwmsv")) EXPECT_EQ(Text('k', s).size(), 500u * 25u);
+  std::string f = Text('k', 'f');
+  EXPECT_EQ(f.substr(0, 10), "500\r\n499\r\n");
+  EXPECT_EQ(f.size(), 9u * 1 + 90u * 2 + 401u * 3 + 500u * 2);
   EXPECT_FALSE(std::filesystem::exists(SnapshotPath(sim, '1', 'h')));
 }
 
-TEST_F(Snapshots, OlderLongerFileIsReplaced) {
-  WriteText(SnapshotPath(sim, '1', 'f'), std::string(10000, '9'));
-  WriteSnapshotSet(sim, '1');
-  EXPECT_EQ(ReadText(SnapshotPath(sim, '1', 'f')).substr(0, 10), "500\r\n499\r\n");
-  EXPECT_EQ(ReadText(SnapshotPath(sim, '1', 'f')).size(), 9u * 1 + 90u * 2 + 401u * 3 + 500u * 2);
-}
-
-TEST_F(Snapshots, ValuesAreThoseOfTheFile) {
+TEST_F(Snapshots, ValuesAreThoseOfTheFileReadOnce) {
   sim.T.Forecast[501] = 1.0L / 3; // more digits than the file keeps
   WriteSnapshotSet(sim, 'k');
-  // 15 significant digits, as the file reads back.
   EXPECT_EQ(SnapshotValue(sim, 'k', 'v', 1), 0.333333333333333L);
   EXPECT_EQ(SnapshotValue(sim, 'k', 'f', 3), 498.0L);
-  // Another run (a resume) reads the same values from disk.
-  Simulation other;
-  other.P = sim.P;
-  EXPECT_EQ(SnapshotValue(other, 'k', 'v', 1), 0.333333333333333L);
-  EXPECT_EQ(SnapshotValue(other, 'k', 'h', 500), 500.0L);
-}
-
-TEST_F(Snapshots, FileIsReadOnceWhileUnchanged) {
-  WriteSnapshotSet(sim, 'k');
   // What this run wrote is known without reading it.
   std::filesystem::remove(SnapshotPath(sim, 'k', 'w'));
   EXPECT_EQ(SnapshotValue(sim, 'k', 'w', 10), 1010.0L);
-  // A file first read from disk is kept after that one read.
+  // Another run (a resume) reads the file once.
   Simulation other;
   other.P = sim.P;
-  EXPECT_EQ(SnapshotValue(other, 'k', 'm', 4), 2.0L);
-  WriteText(SnapshotPath(sim, 'k', 'm'), "5\r\n");
-  EXPECT_EQ(SnapshotValue(other, 'k', 'm', 4), 2.0L);
+  EXPECT_EQ(SnapshotValue(other, 'k', 'v', 1), 0.333333333333333L);
+  WriteText(SnapshotPath(sim, 'k', 'v'), "5\r\n");
+  EXPECT_EQ(SnapshotValue(other, 'k', 'v', 500), 580.0L);
   // A new set replaces the remembered values.
   sim.T.Wealth[510] = -3;
   WriteSnapshotSet(sim, 'k');
@@ -103,22 +77,15 @@ TEST_F(Snapshots, FileIsReadOnceWhileUnchanged) {
 
 TEST_F(Snapshots, ShortOrMissingFileNamesTheFile) {
   WriteText(SnapshotPath(sim, '1', 's'), " 1.0\r\n 2.0\r\n");
-  Simulation other;
-  other.P = sim.P;
-  EXPECT_EQ(SnapshotValue(other, '1', 's', 2), 2.0L);
-  for (int i : {3, 0}) {
+  EXPECT_EQ(SnapshotValue(sim, '1', 's', 2), 2.0L);
+  for (auto [suffix, i] : {std::pair{'s', 3}, {'s', 0}, {'v', 1}}) {
     try {
-      SnapshotValue(other, '1', 's', i);
-      FAIL() << "line " << i << " of a two-line file was read";
+      SnapshotValue(sim, '1', suffix, i);
+      ADD_FAILURE() << "line " << i << " of History1." << suffix << " was read";
     } catch (const RunError& e) {
-      EXPECT_NE(std::string(e.what()).find("History1.s"), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find(std::string("History1.") + suffix), std::string::npos)
+          << e.what();
     }
-  }
-  try {
-    SnapshotValue(other, '1', 'v', 1);
-    FAIL() << "a missing snapshot file was read";
-  } catch (const RunError& e) {
-    EXPECT_NE(std::string(e.what()).find("History1.v"), std::string::npos) << e.what();
   }
 }
 
