@@ -104,38 +104,89 @@ u128 ShiftRound(u128 N, int s) {
 }
 
 
-// Decimal digits of the integer m * 2^e (e >= 0), most significant first: base-1e9 limbs,
-// multiplied by powers of two. Wealth compounding over thousands of generations reaches
-// hundreds of digits, where printf's big-number arithmetic would dominate a generation.
-std::string IntegerDigits(uint64_t m, int e) {
+// The first `keep` significant digits of the integer m * 2^e (e >= 0), rounded half to even on
+// all the others, and the number of digits of the integer. The integer is built exactly in
+// base-1e9 limbs; only the leading digits are turned into text.
+struct LeadingDigits {
+  char digits[24];
+  int count = 0; // digits of the integer, after rounding
+};
+
+LeadingDigits RoundIntegerDigits(uint64_t m, int e, int keep) {
   constexpr uint64_t Base = 1000000000ull;
-  std::vector<uint32_t> limbs;
+  uint32_t limbs[600];
+  int n = 0;
   while (m != 0) {
-    limbs.push_back(static_cast<uint32_t>(m % Base));
+    limbs[n++] = static_cast<uint32_t>(m % Base);
     m /= Base;
   }
   while (e > 0) {
     int s = e > 28 ? 28 : e;
     e -= s;
     uint64_t carry = 0;
-    for (uint32_t& l : limbs) {
-      uint64_t cur = (static_cast<uint64_t>(l) << s) + carry;
-      l = static_cast<uint32_t>(cur % Base);
+    for (int k = 0; k < n; ++k) {
+      uint64_t cur = (static_cast<uint64_t>(limbs[k]) << s) + carry;
+      limbs[k] = static_cast<uint32_t>(cur % Base);
       carry = cur / Base;
     }
     while (carry != 0) {
-      limbs.push_back(static_cast<uint32_t>(carry % Base));
+      limbs[n++] = static_cast<uint32_t>(carry % Base);
       carry /= Base;
     }
   }
-  std::string digits = std::to_string(limbs.back());
-  char buf[16];
-  for (size_t k = limbs.size() - 1; k-- > 0;) {
-    std::snprintf(buf, sizeof buf, "%09u", limbs[k]);
-    digits += buf;
+  // Digits from the top: keep + 1 of them, and whether anything non-zero follows.
+  char lead[40];
+  int got = 0;
+  bool sticky = false;
+  int total = 0;
+  for (int k = n - 1; k >= 0; --k) {
+    char nine[9];
+    uint32_t l = limbs[k];
+    for (int j = 8; j >= 0; --j, l /= 10) nine[j] = static_cast<char>('0' + l % 10);
+    int from = 0;
+    if (k == n - 1)
+      while (from < 8 && nine[from] == '0') ++from;
+    total += 9 - from;
+    for (int j = from; j < 9; ++j) {
+      if (got < keep + 1)
+        lead[got++] = nine[j];
+      else if (nine[j] != '0')
+        sticky = true;
+    }
+    if (got >= keep + 1 && !sticky)
+      for (int r = k - 1; r >= 0 && !sticky; --r) sticky = limbs[r] != 0;
+    if (got >= keep + 1) {
+      total += 9 * k;
+      break;
+    }
   }
-  return digits;
+  LeadingDigits out;
+  out.count = total;
+  if (got <= keep) { // short enough to be exact
+    std::memcpy(out.digits, lead, static_cast<size_t>(got));
+    return out;
+  }
+  char next = lead[keep];
+  bool up = next > '5' || (next == '5' && (sticky || (lead[keep - 1] - '0') % 2 == 1));
+  if (up) {
+    int k = keep - 1;
+    while (k >= 0 && lead[k] == '9') lead[k--] = '0';
+    if (k >= 0) {
+      ++lead[k];
+    } else { // 99..9 became 100..0: one digit more
+      lead[0] = '1';
+      ++out.count;
+    }
+  }
+  std::memcpy(out.digits, lead, static_cast<size_t>(keep));
+  return out;
 }
+
+// Integers beyond 2^64 are written with 21 significant digits, enough to read the 80-bit value
+// back exactly, followed by zeros, as the platform's fixed notation does for digits beyond its
+// precision. (Wealth that compounds over thousands of generations reaches hundreds of digits;
+// their exact binary expansion would make every generation slower than the one before.)
+constexpr int FixedSignificant = 21;
 
 void AppendPadded(std::string& out, const char* p, size_t len, int w) {
   if (len < static_cast<size_t>(w)) out.append(static_cast<size_t>(w) - len, ' ');
@@ -152,9 +203,12 @@ void AppendFixed(std::string& out, long double v, int w, int d) {
   if (d < 0 || d > 9) return detail::AppendFixedPrintf(out, v, w, d);
   if (v != 0) {
     if (!Split(v, m, e, neg) || -e > 127) return detail::AppendFixedPrintf(out, v, w, d);
-    if (e >= 0) { // an integer: its digits, then d zeros
+    if (e >= 0) { // an integer: its leading digits, zeros, then d zero decimals
+      LeadingDigits ld = RoundIntegerDigits(m, e, FixedSignificant);
       std::string text = neg ? "-" : "";
-      text += IntegerDigits(m, e);
+      int shown = ld.count < FixedSignificant ? ld.count : FixedSignificant;
+      text.append(ld.digits, static_cast<size_t>(shown));
+      text.append(static_cast<size_t>(ld.count - shown), '0');
       if (d > 0) {
         text += '.';
         text.append(static_cast<size_t>(d), '0');
@@ -203,18 +257,10 @@ void AppendSciDigits(std::string& out, bool neg, uint64_t n, int E) {
 
 // Scientific form of the integer m * 2^e: the first 15 digits, rounded half to even on the rest.
 void AppendSciInteger(std::string& out, bool neg, uint64_t m, int e) {
-  std::string digits = IntegerDigits(m, e);
+  LeadingDigits ld = RoundIntegerDigits(m, e, 15);
   uint64_t head = 0;
-  for (int k = 0; k < 15; ++k) head = head * 10 + static_cast<uint64_t>(digits[k] - '0');
-  int E = static_cast<int>(digits.size()) - 1;
-  char first = digits[15];
-  bool above = first > '5' || (first == '5' && digits.find_first_not_of('0', 16) != std::string::npos);
-  if (above || (first == '5' && !above && (head & 1))) ++head;
-  if (head == Pow10[15]) {
-    head = Pow10[14];
-    ++E;
-  }
-  AppendSciDigits(out, neg, head, E);
+  for (int k = 0; k < 15; ++k) head = head * 10 + static_cast<uint64_t>(ld.digits[k] - '0');
+  AppendSciDigits(out, neg, head, ld.count - 1);
 }
 
 } // namespace
