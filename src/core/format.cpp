@@ -2,10 +2,10 @@
 
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 namespace zupo {
@@ -102,7 +102,6 @@ u128 ShiftRound(u128 N, int s) {
   if (r > half || (r == half && (q & 1))) ++q;
   return q;
 }
-
 
 // The first `keep` significant digits of the integer m * 2^e (e >= 0), rounded half to even on
 // all the others, and the number of digits of the integer. The integer is built exactly in
@@ -295,7 +294,6 @@ void AppendSci23(std::string& out, long double v) {
   }
   detail::AppendSci23Printf(out, v);
 }
-
 
 std::string FormatFixed(long double v, int w, int d) {
   std::string s;

@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <string_view>
+#include <sys/file.h>
 #include <unistd.h>
 #include <vector>
 

@@ -187,8 +187,7 @@ void WriteFileBySwap(const std::string& path, const std::string& swapPath,
   WriteFileInPlace(swapPath, content);
   // Exchanging the two names is atomic and allocates no inode: path then holds the new text and
   // swapPath the previous one, ready to be overwritten next time.
-  if (::renameat2(AT_FDCWD, swapPath.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0)
-    return;
+  if (::renameat2(AT_FDCWD, swapPath.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) return;
   if (errno != ENOENT && errno != EINVAL && errno != ENOSYS)
     throw RunError(path + ": cannot exchange with " + swapPath + ": " + SysMsg());
   // No file to exchange with yet, or a file system without exchange: an ordinary replace.

@@ -196,14 +196,14 @@ int BackupGeneration(const std::string& path) {
   return static_cast<int>(g);
 }
 
-void SaveBackup(Simulation& sim) {
+void SaveBackup(Simulation& sim, bool keepSameGeneration) {
   IniWrite(sim.IniFileName, "Common", "Stop_No", FormatInt(sim.R.RunGen));
   const std::string path = RunFolderFile(sim, "Backup1.txt");
   const std::string old = RunFolderFile(sim, "Backup11.txt");
   const std::string tmp = path + ".tmp";
   const bool exists = FileExists(path);
   // The first generation after a resume finds its own checkpoint and keeps it.
-  if (exists && BackupGeneration(path) == sim.R.RunGen) return;
+  if (keepSameGeneration && exists && BackupGeneration(path) == sim.R.RunGen) return;
 
   // The new checkpoint is complete under its temporary name before Backup1.txt is touched, and
   // Backup1.txt is replaced by a rename, so a kill at any moment leaves a whole Backup1.txt.

@@ -10,7 +10,9 @@ std::string BackupText(const Simulation& sim);
 // Records RunGen as Stop_No, then writes Tree_Path1/Backup1.txt unless it already holds this
 // generation (exact match of its first line), keeping the previous one as Backup11.txt. The new
 // file is written under a temporary name first, so Backup1.txt is always complete.
-void SaveBackup(Simulation& sim);
+// keepSameGeneration = false writes even over a checkpoint of the same generation: the first
+// checkpoint of a fresh run must not keep one left in the folder by an earlier run.
+void SaveBackup(Simulation& sim, bool keepSameGeneration = true);
 // The generation named by the first line of a checkpoint ("GEN=12  First=..." -> 12), -1 when
 // the file is missing or its first line does not have that form.
 int BackupGeneration(const std::string& path);

@@ -85,6 +85,9 @@ private:
   std::string appDir_;
   std::string signalFile_;
   bool resumed_ = false;
+  // Set at a fresh start until the first checkpoint is written: a checkpoint of the same
+  // generation found then was left by an earlier run in this folder and must be replaced.
+  bool freshCheckpoint_ = false;
   // True while PriceLag/PDLag already hold the latest NewPrice: from the move at the top of a
   // generation until its clearing. A stop checkpoint written after the clearing moves them first,
   // so that every checkpoint holds the lags moved, as the resumed run expects.
@@ -126,6 +129,7 @@ void Driver::StartUp() {
 void Driver::FreshStart() {
   signalFile_ = RunFile(sim_, "Gen0");
   resumed_ = false;
+  freshCheckpoint_ = true;
   if (sim_.S.NExtra > 0) OpenExtraData(sim_);
   sim_.Data1File.Create(RunFile(sim_, "Data1.txt"));
   sim_.Data2File.Create(RunFile(sim_, "Data2.txt"));
@@ -301,7 +305,8 @@ bool Driver::LoopGeneration() {
       if (sim_.S.NExtra > 0) ReadExtraLine(sim_);
     }
     resumed_ = false;
-    SaveBackup(sim_);
+    SaveBackup(sim_, !freshCheckpoint_);
+    freshCheckpoint_ = false;
     GenerationBody();
   } catch (const std::exception& e) {
     ErrorPath(e.what());
@@ -349,11 +354,13 @@ void Driver::EndRun() {
 
 RunResult Driver::Run() {
   StartUp();
-  result_.FirstGen = sim_.R.RunGen;
-  if (sim_.R.RunGen == 0)
+  if (sim_.R.RunGen == 0) {
+    result_.FirstGen = 0;
     FreshStart();
-  else
+  } else {
     Resume();
+    result_.FirstGen = sim_.R.RunGen;
+  }
   while (sim_.R.RunGen < sim_.R.Gen_No && !sim_.R.ExitRequested) {
     if (!LoopGeneration()) {
       result_.LastGen = sim_.R.RunGen;

@@ -84,7 +84,8 @@ std::string LargeFixedReference(long double v, int w, int d) {
     if (c >= '0' && c <= '9') text += c;
   text.append(static_cast<size_t>(exp - 20), '0');
   if (d > 0) text += "." + std::string(static_cast<size_t>(d), '0');
-  if (text.size() < static_cast<size_t>(w)) text.insert(0, static_cast<size_t>(w) - text.size(), ' ');
+  if (text.size() < static_cast<size_t>(w))
+    text.insert(0, static_cast<size_t>(w) - text.size(), ' ');
   return text;
 }
 

@@ -2,6 +2,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -136,6 +137,26 @@ TEST(EndToEnd, FreshRunWritesEveryFileInItsFormat) {
   EXPECT_TRUE(host.Warnings.empty());
 }
 
+// A small seeded run compared with the files kept in tests/e2e/expected. After an intended
+// change of the results, ZUPO_UPDATE_EXPECTED=1 rewrites them (review the difference!).
+TEST(EndToEnd, SeededRunMatchesTheKeptExpectedFiles) {
+  TempDir d;
+  Prepare(d, {{"Gen_No", "4"}, {"G_Gap", "2"}});
+  RecordingHost host;
+  ASSERT_EQ(RunIn(d, host, 7).End, RunEnd::Finished);
+  const std::string expected = ZUPO_SOURCE_DIR "/tests/e2e/expected/";
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {RunDir(d) + "/Data1.txt", "Data1.txt"},
+      {RunDir(d) + "/0/Best0005.dat", "Best0005.dat"},
+      {RunDir(d) + "/History1.w", "History1.w"},
+      {d / "Data.txt", "Data.txt"}};
+  bool update = std::getenv("ZUPO_UPDATE_EXPECTED") != nullptr;
+  for (const auto& [produced, kept] : files) {
+    if (update) test::WriteText(expected + kept, test::ReadText(produced));
+    EXPECT_EQ(test::ReadText(produced), test::ReadText(expected + kept)) << kept;
+  }
+}
+
 TEST(EndToEnd, SameSeedGivesByteIdenticalFiles) {
   TempDir a, b;
   for (const TempDir* d : {&a, &b}) {
@@ -173,6 +194,40 @@ TEST(EndToEnd, ExitButtonStopsWithCheckpointAndResumeContinues) {
   ASSERT_FALSE(again.Points.empty());
   EXPECT_EQ(again.Points.front().first, 5);
   EXPECT_EQ(Key(d, "Stop_No"), "0");
+}
+
+TEST(EndToEnd, ResumeTrustsTheCheckpointOverAStopNoWrittenAhead) {
+  TempDir d;
+  Prepare(d, {{"Gen_No", "6"}, {"G_Gap", "2"}});
+  RecordingHost host;
+  host.PressExitAtGen = 4;
+  ASSERT_EQ(RunIn(d, host).End, RunEnd::Stopped);
+  // A kill between the key and the checkpoint file leaves Stop_No one generation ahead.
+  IniWrite(Ini(d), "Common", "Stop_No", "5");
+  RecordingHost again;
+  RunResult r = RunIn(d, again);
+  ASSERT_EQ(r.End, RunEnd::Finished) << r.Message;
+  EXPECT_EQ(r.FirstGen, 4);
+  EXPECT_NE(again.FirstLine.find("Resuming from generation 4"), std::string::npos);
+  EXPECT_EQ(RowGens(d), Range(1, 6));
+}
+
+TEST(EndToEnd, FreshRunReplacesACheckpointLeftByAnEarlierRun) {
+  TempDir d;
+  Prepare(d, {{"Gen_No", "2"}, {"G_Gap", "2"}});
+  RecordingHost first;
+  ASSERT_EQ(RunIn(d, first, 1).End, RunEnd::Finished);
+  std::string earlier = test::ReadText(RunDir(d) + "/Backup1.txt");
+  ASSERT_EQ(earlier.rfind("GEN=1  First=", 0), 0u);
+  // A new fresh run (other seed) stopped at generation 2: its own generation-1 checkpoint must
+  // have replaced the earlier run's, which a resume would otherwise mix into this run.
+  IniWrite(Ini(d), "Traders", "Gen_No", "5");
+  RecordingHost second;
+  second.PressExitAtGen = 2;
+  ASSERT_EQ(RunIn(d, second, 2).End, RunEnd::Stopped);
+  std::string previous = test::ReadText(RunDir(d) + "/Backup11.txt");
+  EXPECT_EQ(previous.rfind("GEN=1  First=", 0), 0u);
+  EXPECT_NE(previous, earlier);
 }
 
 TEST(EndToEnd, ErrorInsideAGenerationTakesTheErrorPath) {

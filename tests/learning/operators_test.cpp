@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include "model/modelfile.h"
 #include "testutil.h"
 
