@@ -65,6 +65,23 @@ int main(int argc, char** argv) {
     std::printf("mean generation, first 200: %.3f ms, last 200: %.3f ms, ratio %.3f\n", first * 1e3,
                 last * 1e3, last / first);
   }
+  // Marks[k] is the price of generation k + 1; learning generations are those with
+  // RunGen mod G_Gap = 1 (the example's G_Gap is 20).
+  double learn = 0, other = 0;
+  int nLearn = 0, nOther = 0;
+  for (size_t k = 1; k < n; ++k) {
+    double dt = std::chrono::duration<double>(m[k] - m[k - 1]).count();
+    if ((k + 1) % static_cast<size_t>(sim->P.G_Gap > 0 ? sim->P.G_Gap : 1) == 1) {
+      learn += dt;
+      ++nLearn;
+    } else {
+      other += dt;
+      ++nOther;
+    }
+  }
+  if (nLearn > 0 && nOther > 0)
+    std::printf("learning generation:    %.2f ms (mean of %d), other generations %.2f ms\n",
+                learn / nLearn * 1e3, nLearn, other / nOther * 1e3);
   rusage ru{};
   getrusage(RUSAGE_SELF, &ru);
   std::printf("peak memory:            %.1f MiB\n", static_cast<double>(ru.ru_maxrss) / 1024.0);

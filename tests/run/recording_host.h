@@ -14,7 +14,6 @@ public:
   std::string FirstLine;
   std::vector<std::pair<int32_t, long double>> Points;
   std::vector<std::string> Warnings;
-  long Pumps = 0;
   int32_t PressExitAtGen = -1; // the Exit button is pressed when this generation's price shows
   bool Pressed = false;
   double DiskMB = 1e6;
@@ -27,7 +26,6 @@ public:
   }
   void ReplaceFirstLogLine(const std::string& line) override { FirstLine = line; }
   void ProcessMessages() override {
-    ++Pumps;
     if (OnPump) OnPump();
   }
   void Warn(const std::string& msg) override { Warnings.push_back(msg); }
