@@ -52,7 +52,9 @@ void TerminalHost::ShowGraph(int32_t gen, long double price) {
   std::string left = "?";
   if (rate > 0) {
     long rest = static_cast<long>((genNo_ - gen) / rate);
-    left = FormatInt(rest / 60) + "m" + FormatInt(rest % 60, 2) + "s";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%ldm%02lds", rest / 60, rest % 60);
+    left = buf;
   }
   std::fprintf(stdout, "\rGeneration %d of %d  %.1f gen/s  %s left  price %s      ", gen, genNo_,
                rate, left.c_str(), FormatGeneral(price).c_str());
