@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include "core/format.h"
 
