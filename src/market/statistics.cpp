@@ -66,55 +66,48 @@ std::string StatisticsRow(const Simulation& sim) {
   const MarketState& M = sim.M;
   const Statistics& St = sim.St;
   const RunState& R = sim.R;
+  // Each field: the blanks before it, its value, its width and decimals (-1: an integer).
+  struct Field {
+    int blanks;
+    long double value;
+    int width, decimals;
+  };
+  const Field fields[] = {{0, static_cast<long double>(R.RunGen), 5, -1},
+                          {2, M.NewPrice, 14, 5},
+                          {2, M.Dividend, 5, 2},
+                          {2, static_cast<long double>(M.BuyNo), 3, -1},
+                          {4, static_cast<long double>(M.SellNo), 3, -1},
+                          {2, static_cast<long double>(M.BeSNo), 5, -1},
+                          {2, M.TotalBid, 12, 5},
+                          {2, M.TotalOffer, 9, 5},
+                          {2, St.Twealth[1], 7, 5},
+                          {3, St.Twealth[2], 7, 5},
+                          {3, St.Twealth[3], 7, 5},
+                          {3, St.Twealth[4], 7, 5},
+                          {3, St.Twealth[5], 7, 5},
+                          {2, St.AveDepth, 8, 5},
+                          {3, St.AveNode, 9, 5},
+                          {2, St.AveHi, 8, 5},
+                          {2, St.AveVijs, 10, 5},
+                          {2, St.AveSigma, 12, 5},
+                          {2, St.VarDepth, 9, 5},
+                          {3, St.VarNode, 10, 5},
+                          {2, St.VarHi, 9, 5},
+                          {2, St.VarVijs, 12, 5},
+                          {3, St.VarSigma, 12, 5},
+                          {4, static_cast<long double>(R.SucceedNo), 3, -1},
+                          {11, static_cast<long double>(R.MartingaleNo), 3, -1},
+                          {11, static_cast<long double>(R.VisitGenNo), 3, -1},
+                          {10, static_cast<long double>(R.VisitLibNo), 3, -1}};
   std::string s;
   s.reserve(320);
-  AppendInt(s, R.RunGen, 5);
-  s += "  ";
-  AppendFixed(s, M.NewPrice, 14, 5);
-  s += "  ";
-  AppendFixed(s, M.Dividend, 5, 2);
-  s += "  ";
-  AppendInt(s, M.BuyNo, 3);
-  s += "    ";
-  AppendInt(s, M.SellNo, 3);
-  s += "  ";
-  AppendInt(s, M.BeSNo, 5);
-  s += "  ";
-  AppendFixed(s, M.TotalBid, 12, 5);
-  s += "  ";
-  AppendFixed(s, M.TotalOffer, 9, 5);
-  for (int g = 1; g <= 5; ++g) {
-    s += (g == 1) ? "  " : "   ";
-    AppendFixed(s, St.Twealth[g], 7, 5);
+  for (const Field& f : fields) {
+    s.append(static_cast<size_t>(f.blanks), ' ');
+    if (f.decimals < 0)
+      AppendInt(s, static_cast<long long>(f.value), f.width);
+    else
+      AppendFixed(s, f.value, f.width, f.decimals);
   }
-  s += "  ";
-  AppendFixed(s, St.AveDepth, 8, 5);
-  s += "   ";
-  AppendFixed(s, St.AveNode, 9, 5);
-  s += "  ";
-  AppendFixed(s, St.AveHi, 8, 5);
-  s += "  ";
-  AppendFixed(s, St.AveVijs, 10, 5);
-  s += "  ";
-  AppendFixed(s, St.AveSigma, 12, 5);
-  s += "  ";
-  AppendFixed(s, St.VarDepth, 9, 5);
-  s += "   ";
-  AppendFixed(s, St.VarNode, 10, 5);
-  s += "  ";
-  AppendFixed(s, St.VarHi, 9, 5);
-  s += "  ";
-  AppendFixed(s, St.VarVijs, 12, 5);
-  s += "   ";
-  AppendFixed(s, St.VarSigma, 12, 5);
-  s += "    ";
-  AppendInt(s, R.SucceedNo, 3);
-  s += "           ";
-  AppendInt(s, R.MartingaleNo, 3);
-  s += "           ";
-  AppendInt(s, R.VisitGenNo, 3);
-  s += "          ";
-  AppendInt(s, R.VisitLibNo, 3);
   EndLine(s);
   return s;
 }
