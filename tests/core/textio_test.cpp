@@ -1,4 +1,3 @@
-#include <filesystem>
 #include <gtest/gtest.h>
 
 #include "../testutil.h"
@@ -7,40 +6,34 @@
 
 using namespace zupo;
 
-// The message of the RunError that f raises ("" when it raises none).
-template <class F> static std::string ErrorOf(F f) {
-  try {
-    f();
-  } catch (const RunError& e) {
-    return e.what();
-  }
-  return "";
+// Whether f raises a RunError whose message holds both texts.
+template <class F> static bool FailsNaming(F f, std::string a, std::string b = "") try {
+  f();
+  return false;
+} catch (const RunError& e) {
+  std::string m = e.what();
+  return m.find(a) != m.npos && m.find(b) != m.npos;
 }
 
 TEST(TextReader, FreeFormatNumbersAndErrorsNamingTheFile) {
   TextReader r("Data.txt", "  1.5\t-3 +5\r\n.5\n1E-3 12e2\r\n\r\n  7  \t\r\n");
   for (long double e : {1.5L, -3.0L, 5.0L, 0.5L, 1e-3L, 1200.0L}) EXPECT_EQ(r.ReadReal(), e);
   EXPECT_EQ(r.ReadInt(), 7);
-  EXPECT_NE(ErrorOf([&] { r.ReadReal(); }).find("Data.txt"), std::string::npos);
-  for (const char* junk : {"1.2.3", "nan", "0x10", "1e", "+-5", "1,5", "5x", "."}) {
-    std::string msg = ErrorOf([&] { TextReader("Dstar.txt", std::string(" ") + junk).ReadReal(); });
-    EXPECT_TRUE(msg.find("Dstar.txt") != msg.npos && msg.find(junk) != msg.npos) << msg;
-  }
-  for (const char* junk : {"1.5", "99999999999999999999"})
-    EXPECT_NE(ErrorOf([&] { TextReader("Backup1.txt", junk).ReadInt(); }).find("Backup1.txt"),
-              std::string::npos);
+  EXPECT_TRUE(FailsNaming([&] { r.ReadReal(); }, "Data.txt")); // past the end
+  for (std::string junk : {"1.2.3", "nan", "0x10", "1e", "+-5", "1,5", "5x", "."})
+    EXPECT_TRUE(FailsNaming([&] { TextReader("Dstar.txt", junk).ReadReal(); }, "Dstar.txt", junk));
+  for (std::string junk : {"1.5", "99999999999999999999"})
+    EXPECT_TRUE(FailsNaming([&] { TextReader("Dstar.txt", junk).ReadInt(); }, "Dstar.txt", junk));
 }
 
 TEST(TextReader, LinesCharactersAndFields) {
-  TextReader r("f", "1 2 3\r\n4 5\n6 junk\r7\r\n\n   123.45678   9.87654\r\nnext");
+  TextReader r("f", "1 2 3\r\n4 5\n6 junk\r7\r\n   123.45678\r\nnext");
   for (int e : {1, 4, 6}) { // lines ended by CR LF, LF and a lone CR
     EXPECT_EQ(r.ReadReal(), e);
     r.SkipLine();
   }
   EXPECT_EQ(r.ReadLine(), "7");
-  EXPECT_EQ(r.ReadLine(), "");
   EXPECT_EQ(r.ReadField(12), "   123.45678");
-  EXPECT_EQ(r.ReadField(10), "   9.87654");
   EXPECT_EQ(r.ReadField(5), ""); // stops at the line end without consuming it
   r.SkipLine();
   EXPECT_EQ(r.ReadField(3), "nex");
@@ -57,7 +50,6 @@ TEST(TextFiles, WriteInPlaceAtomicAndAppend) {
   EXPECT_EQ(ReadWholeFile(f), "short"); // cut to the new length
   WriteFileAtomic(f, "new");
   EXPECT_EQ(ReadWholeFile(f), "new");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(d.Path()), {}), 1); // no temporary
   // The temporary cannot be created (its name is too long): an error, the old file untouched.
   std::string longName = d / std::string(252, 'D');
   WriteFileInPlace(longName, "old content");
@@ -72,5 +64,5 @@ TEST(TextFiles, WriteInPlaceAtomicAndAppend) {
   a.Flush();
   EXPECT_EQ(ReadWholeFile(f), "GEN\r\n1\r\n");
   a.Close();
-  EXPECT_NE(ErrorOf([&] { a.Write("x"); }).find(f), std::string::npos);
+  EXPECT_TRUE(FailsNaming([&] { a.Write("x"); }, f));
 }

@@ -1,5 +1,5 @@
-// Genetic operators on small hand-built models. The expected draws come from the generator's
-// formula (s := s * 134775813 + 1 mod 2^32; Random(N) = N * s >> 32) worked out separately.
+// Genetic operators on small models. Expected draws follow s := s * 134775813 + 1 (mod 2^32),
+// Random(N) = N * s >> 32, worked out separately.
 #include "learning/operators.h"
 
 #include <gtest/gtest.h>
@@ -12,10 +12,6 @@
 namespace zupo {
 namespace {
 
-enum : uint8_t { Plus = 1, Minus, Times, Div, Sin, X01 = 11, X02, X03, Y01, Y02, R };
-PTreeNode Node(uint8_t sym, PTreeNode l = {}, PTreeNode r = {}) {
-  return std::make_unique<TTreeNode>(sym, 0.0, std::move(r), std::move(l));
-}
 constexpr const char* Parent = "X01R(1.50 )SIN+Y02*"; // (X01 + SIN(1.50)) * Y02: 4 levels
 
 class OperatorsTest : public ::testing::Test {
@@ -29,11 +25,10 @@ protected:
     test::WriteText(ModelFileName(sim, "T", sim.T.PrevBase + w), text);
     sim.ModelTexts.Clear();
   }
-  std::string Text(int n) { return test::ReadText(ModelFileName(sim, "T", n)); }
   void ExpectOffspring(auto op, uint32_t seed, const char* text, uint32_t after) {
     sim.Rand.Seed = seed;
     op(sim, I);
-    EXPECT_EQ(Text(I), text) << seed;
+    EXPECT_EQ(test::ReadText(ModelFileName(sim, "T", I)), text) << seed;
     EXPECT_EQ(sim.Rand.Seed, after) << seed;
   }
 
@@ -43,31 +38,27 @@ protected:
 };
 
 TEST_F(OperatorsTest, PicksCountNodesInPreorder) {
-  // (X01 + SIN(X02)) * (Y01 - R): every symbol once, so a symbol names its node.
-  PTreeNode T =
-      Node(Times, Node(Plus, Node(X01), Node(Sin, Node(X02))), Node(Minus, Node(Y01), Node(R)));
-  const uint8_t pre[] = {Times, Plus, X01, Sin, X02, Minus, Y01, R};
-  const uint8_t leaves[] = {X01, X02, Y01, R}, inner[] = {Times, Plus, Sin, Minus};
-  for (int k = 1; k <= 8; ++k) EXPECT_EQ(PickNode(T, k).Ref()->Sym, pre[k - 1]) << k;
+  SaveParent(1, "X01X02SIN+Y01R(1.00 )-*"); // (X01 + SIN(X02)) * (Y01 - R)
+  int n, m;
+  PTreeNode T = ReadTree(sim, sim.T.PrevBase + 1, n, m);
+  const char* pre[] = {"*", "+", "X01", "SIN", "X02", "-", "Y01", "R"};
+  const int leaves[] = {3, 5, 7, 8}, inner[] = {1, 2, 4, 6};
+  for (int k = 1; k <= 8; ++k) EXPECT_EQ(PickNode(T, k).Ref()->Sym, LookupSym(sim.S, pre[k - 1]));
   for (int k = 1; k <= 4; ++k) {
-    EXPECT_EQ(PickLeaf(sim, T, k).Ref()->Sym, leaves[k - 1]) << k;
-    EXPECT_EQ(PickInner(sim, T, k).Ref()->Sym, inner[k - 1]) << k;
+    EXPECT_EQ(&PickLeaf(sim, T, k).Ref(), &PickNode(T, leaves[k - 1]).Ref()) << k;
+    EXPECT_EQ(&PickInner(sim, T, k).Ref(), &PickNode(T, inner[k - 1]).Ref()) << k;
   }
-
-  PTreeNode leaf = Node(X03); // a single terminal: every pick is the root
+  PTreeNode& leaf = T->Left->Left; // X01 as a tree of its own: every pick is the root
   EXPECT_EQ(PickNode(leaf, 1).Root, &leaf);
   EXPECT_EQ(PickLeaf(sim, leaf, 1).Root, &leaf);
   EXPECT_EQ(PickInner(sim, leaf, sim.Rand.Random(0) + 1).Root, &leaf); // no function node
 }
 
-// Seed 12345 draws a = 193, then b = 145, leaving the seed at 1242767767. The larger GapProfit
-// and the smaller Mape win.
+// Seed 12345 draws 193, then 145. The larger GapProfit and the smaller Mape win.
 TEST_F(OperatorsTest, TournamentTiesGoToTheFirstDraw) {
   for (auto [g193, g145, winner] : {std::tuple{0, 0, 193}, {0, 1, 145}, {1, 1, 193}}) {
-    sim.T.GapProfit[193] = g193;
-    sim.T.GapProfit[145] = g145;
-    sim.R.Mape[193] = 5 - g193;
-    sim.R.Mape[145] = 5 - g145;
+    sim.T.GapProfit[193] = g193, sim.T.GapProfit[145] = g145;
+    sim.R.Mape[193] = 5 - g193, sim.R.Mape[145] = 5 - g145;
     for (auto select : {&SelectParent, &SelectLibrary}) {
       sim.Rand.Seed = 12345;
       EXPECT_EQ(select(sim), winner) << g193 << g145;
@@ -78,9 +69,7 @@ TEST_F(OperatorsTest, TournamentTiesGoToTheFirstDraw) {
 
 TEST_F(OperatorsTest, MutationsAtFullRateAndBelowOnePerThousand) {
   sim.P.DepthLimit = 3;
-  // X01 R SIN + Y02 *: at full rate every terminal, unary and binary symbol is redrawn in its
-  // class. Below 1 the parent is copied: point mutation draws twice for the selection and once
-  // per item.
+  // Full rate: every symbol redrawn in its class; below 1: the parent copied (2 + 1 per item draws)
   for (auto [op, prob, seed, w, text, after] :
        {std::tuple{&PointMutation, 1000.0, 4242u, 57, "Y01X03SQRT*Y02-", 1230705500u},
         {PointMutation, 1000.0, 777u, 192, "R(0.41 )R(4.27 )SQRT+X03*", 2676791365u},
@@ -93,9 +82,8 @@ TEST_F(OperatorsTest, MutationsAtFullRateAndBelowOnePerThousand) {
   }
 }
 
-// Parent w1 = SIN(SIN(SIN(X01))), w2 = X02 + X03 (whose point is its root); function-node points;
-// at most 2 levels. k1 = 1: the roots swap, X02 + X03 has just 2 levels. k1 = 3: SIN(SIN(X02 +
-// X03)) is too deep, SIN(X01) fits. k1 = 2: both offspring have 3 levels: parent w1 is copied.
+// w1 = SIN(SIN(SIN(X01))), w2 = X02 + X03 (point: its root); 2 levels at most. k1 = 1: X02 + X03 is
+// at the limit; 3: SIN(SIN(X02 + X03)) too deep, second SIN(X01) fits; 2: both 3 deep, w1 copied.
 TEST_F(OperatorsTest, CrossoverFallsBackWhenOffspringAreTooDeep) {
   sim.P.DepthLimit = 2;
   sim.P.LeaveProb = 0;
@@ -108,16 +96,13 @@ TEST_F(OperatorsTest, CrossoverFallsBackWhenOffspringAreTooDeep) {
   }
 }
 
-// Seed 181 selects trader 340 in both tournaments.
 TEST_F(OperatorsTest, CrossoverOfATraderWithItselfWorksOnTwoCopies) {
-  SaveParent(340, Parent);
+  SaveParent(340, Parent); // seed 181 selects trader 340 in both tournaments; 8 draws in all
   sim.P.LeaveProb = 10; // terminal 3 (Y02) of the first copy takes terminal 1 (X01) of the second
   ExpectOffspring(Crossover, 181, "X01R(1.50 )SIN+X01*", 1082156429u);
   sim.P.LeaveProb = 0; // function node 3 (SIN) of the first copy takes the whole second copy
-  sim.Rand.Seed = 181;
-  Crossover(sim, I);
-  EXPECT_EQ(Text(I), "X01X01R(1.50 )SIN+Y02*+Y02*");
-  EXPECT_EQ(Text(sim.T.PrevBase + 340), Parent);
+  ExpectOffspring(Crossover, 181, "X01X01R(1.50 )SIN+Y02*+Y02*", 1082156429u);
+  EXPECT_EQ(test::ReadText(ModelFileName(sim, "T", sim.T.PrevBase + 340)), Parent);
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-// Replay scores worked out separately (python following the demand, money and profit rules).
+// Replay scores worked out separately in python, following the demand, money and profit rules.
 #include "learning/replay.h"
 
 #include <gtest/gtest.h>
@@ -17,75 +17,56 @@ namespace {
 // X01 - 80 at step t: P(t - 2) - 80, whose sign or 0 picks the forecast 1.5, 0.5 or 1 DimC[t - 1].
 constexpr const char* SignModel = "X01R(80.00 )-";
 
-class ReplayTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    test::SetUpRunFolders(sim, dir.Path());
-    test::DefaultSymbols(sim);
-    // Windows: P(t) = 80 + (7t mod 11) - 5, P+D = P + 10 + 0.5 (t mod 3), DimA[t] = DimC[t + 1].
-    for (int t = DimLen; t >= 1; --t) {
-      sim.R.DimB[t] = 80 + (t * 7) % 11 - 5;
-      sim.R.DimC[t] = sim.R.DimB[t] + 10 + (t % 3) * 0.5;
-      sim.R.DimA[t] = t == DimLen ? 91 : sim.R.DimC[t + 1];
-    }
-    sim.P.Irate = Round6(0.05L);
-    sim.P.Lambda = sim.P.Theta1 = sim.P.MaxExp = 0.5;
-    sim.P.Theta2 = Round6(0.1L);
-    sim.P.Theta3 = Round6(0.01L);
-    WriteSet('k', 1000, 90, 200, 90);
-    WriteSet('1', 300, 95, 1000, 88);
+// Windows: P(t) = 80 + (7t mod 11) - 5, P+D = P + 10 + 0.5 (t mod 3), DimA[t] = DimC[t + 1]. The
+// snapshot sets hold the wealth and forecast of traders 7 and 8 (the others 500 and 90); holding,
+// money and variance hold junk that the replay must not use. "k" set (G_Gap = 1), trader 7:
+// F = 1.5 * 89.5, sigma = 9.12775, h = 12.1607... shares, money 87.946...; trader 8 has 200: the
+// demand is cut to 200 / 75 shares. "1" set (G_Gap = 5), trader 7: no demand (profit 0.05 * 300),
+// cut to wealth, no demand twice, then a demand. G_Gap = 150 replays the 101 positions 10..110.
+// R(-5) forecasts 0.5 * P+D, below 1.05 * P: h = 0.
+TEST(ReplayTest, ScoresPosition110OrPositions106To110) {
+  test::TempDir dir;
+  Simulation sim;
+  test::SetUpRunFolders(sim, dir.Path());
+  test::DefaultSymbols(sim);
+  for (int t = DimLen; t >= 1; --t) {
+    sim.R.DimB[t] = 80 + (t * 7) % 11 - 5;
+    sim.R.DimC[t] = sim.R.DimB[t] + 10 + (t % 3) * 0.5;
+    sim.R.DimA[t] = t == DimLen ? 91 : sim.R.DimC[t + 1];
   }
-  // Wealth and forecast of traders 7 and 8 (the others 500 and 90); holding, money and variance
-  // hold junk that the replay must not use.
-  void WriteSet(char set, double w7, double f7, double w8, double f8) {
+  sim.P.Irate = Round6(0.05L);
+  sim.P.Lambda = sim.P.Theta1 = sim.P.MaxExp = 0.5;
+  sim.P.Theta2 = Round6(0.1L);
+  sim.P.Theta3 = Round6(0.01L);
+  for (auto [set, w7, f7, w8, f8] :
+       {std::tuple{'k', 1000, 90, 200, 90}, {'1', 300, 95, 1000, 88}}) {
     for (char suffix : {'h', 'm', 'w', 's', 'v'}) {
       std::string text;
       for (int k = 1; k <= MaxTraders; ++k) {
-        double w = k == 7 ? w7 : k == 8 ? w8 : 500, f = k == 7 ? f7 : k == 8 ? f8 : 90;
+        int w = k == 7 ? w7 : k == 8 ? w8 : 500, f = k == 7 ? f7 : k == 8 ? f8 : 90;
         text += std::to_string(suffix == 'w' ? w : suffix == 'v' ? f : 12345) + "\r\n";
       }
       test::WriteText(SnapshotPath(sim, set, suffix), text);
     }
   }
-  void LoadCandidate(const char* text) {
-    test::WriteText(ModelFileName(sim, "T", sim.T.CurBase + 7), text);
-    sim.ModelTexts.Clear();
-    LoadModel(sim, sim.T.CurBase + 7);
-  }
-  void ExpectScore(int i, double want) {
-    EXPECT_NEAR(static_cast<double>(ReplayScore(sim, i)), want, 1e-9 * std::fabs(want)) << i;
-  }
-
-  test::TempDir dir;
-  Simulation sim;
-};
-
-// "k" set (G_Gap = 1), trader 7: F = 1.5 * 89.5, sigma = 9.12775, h = 12.1607... shares, money
-// 87.946...; trader 8 has 200: the demand is cut to 200 / 75 shares. "1" set (G_Gap = 5), trader
-// 7: no demand (profit 0.05 * 300), cut to wealth, no demand twice, then a demand.
-TEST_F(ReplayTest, ScoresPosition110OrPositions106To110) {
-  LoadCandidate(SignModel);
-  for (auto [gap, trader, want] : {std::tuple{1, 7, 211.12952260962447},
-                                   {1, 8, 45.33333333333333},
-                                   {5, 7, 206.07771757021288},
-                                   {5, 8, 400.8612390953808}}) {
-    sim.P.G_Gap = gap;
-    ExpectScore(trader, want);
-  }
-
-  LoadCandidate("R(-5.00 )"); // F = 0.5 * P+D, always below 1.05 * P: h = 0, interest only
-  ExpectScore(7, 300 * (std::pow(1.05, 5) - 1));
-  sim.P.G_Gap = 1;
-  ExpectScore(7, 1000 * 0.05);
-}
-
-TEST_F(ReplayTest, LongPeriodsReplayTheWindowsAndOverflowScoresMinusInfinity) {
-  for (auto [gap, first] : {std::pair{1, 110}, {5, 106}, {0, 111}, {101, 10}, {150, 10}}) {
+  for (auto [gap, first] : {std::pair{0, 111}, {1, 110}, {5, 106}, {101, 10}, {150, 10}}) {
     sim.P.G_Gap = gap;
     EXPECT_EQ(FirstReplayStep(sim), first) << gap;
   }
-  LoadCandidate(SignModel);
-  ExpectScore(7, 85113.41694183728);                     // the 101 positions 10..110 of G_Gap 150
+  for (auto [model, gap, trader, want] :
+       {std::tuple{"R(-5.00 )", 5, 7, 300 * (std::pow(1.05, 5) - 1)},
+        {"R(-5.00 )", 1, 7, 1000 * 0.05},
+        {SignModel, 1, 7, 211.12952260962447},
+        {SignModel, 1, 8, 45.33333333333333},
+        {SignModel, 5, 7, 206.07771757021288},
+        {SignModel, 5, 8, 400.8612390953808},
+        {SignModel, 150, 7, 85113.41694183728}}) {
+    test::WriteText(ModelFileName(sim, "T", sim.T.CurBase + 7), model); // trader 7's candidate
+    sim.ModelTexts.Clear();
+    LoadModel(sim, sim.T.CurBase + 7);
+    sim.P.G_Gap = gap;
+    EXPECT_NEAR(static_cast<double>(ReplayScore(sim, trader)), want, 1e-9 * want) << gap << trader;
+  }
   for (int t = 100; t <= 104; ++t) sim.R.DimA[t] = 1e38; // their sum leaves the 6-byte range
   long double score = ReplayScore(sim, 7);
   EXPECT_TRUE(std::isinf(score) && score < 0);

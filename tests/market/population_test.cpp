@@ -7,28 +7,26 @@
 #include "model/modelfile.h"
 #include "testutil.h"
 
-namespace zupo {
-namespace {
+namespace zupo::test {
 
 // A fresh run's population; every trader holds 1 and wants -1 so that each evaluation shows.
 struct Population {
-  Population(uint32_t seed, int full, int grow, int G = 0) {
-    test::SetUpRunFolders(sim, dir.Path());
-    test::DefaultSymbols(sim);
+  Population(uint32_t seed, int full, int grow) {
+    SetUpRunFolders(sim, dir.Path());
+    DefaultSymbols(sim);
     std::tie(sim.P.Full, sim.P.Grow, sim.Rand.Seed) = std::tuple(full, grow, seed);
     for (int i = 1; i <= MaxTraders; ++i) sim.T.Shares[i] = -1, sim.T.Shares[500 + i] = 1;
-    InitPopulation(sim, G);
+    InitPopulation(sim, 0);
   }
-  std::string Text(int n) { return test::ReadText(ModelFileName(sim, "T", n)); }
+  std::string Text(int n) { return ReadText(ModelFileName(sim, "T", n)); }
   bool Exists(int n) { return FileExists(ModelFileName(sim, "T", n)); }
   PTreeNode Tree(int n) { return ReadTree(sim, n, nodes, terms); }
 
-  test::TempDir dir;
+  TempDir dir;
   Simulation sim;
   int nodes = 0, terms = 0;
 };
 
-// True when every leaf of T lies L levels down.
 bool IsFull(const TTreeNode* T, int L) {
   if (!T->Left) return L == 1;
   return IsFull(T->Left.get(), L - 1) && (!T->Right || IsFull(T->Right.get(), L - 1));
@@ -51,22 +49,16 @@ TEST(InitPopulation, RampsOverTheDepthsTheSameForASeed) {
   EXPECT_FALSE(run.Exists(501));
 }
 
-// Full = Grow = 0: a full and a grown tree per depth (seed 36's texts by hand); G = 1: from 501.
-TEST(InitPopulation, ZeroCountsStillMakeOneTreeOfEachKindPerDepth) {
-  Population run(36, 0, 0), half(36, 0, 0, 1);
+// Full = Grow = 0: a full and a grown tree per depth (seed 36's texts by hand).
+// Full 20, Grow 90: depth 6 makes 441..460 full and 461..550 grown, saved but given to no trader.
+TEST(InitPopulation, CountsOfZeroOrPastTheTraders) {
+  Population run(36, 0, 0), over(7, 20, 90);
   const char* texts[] = {"R(-1.73 )R(6.73 )-", "R(8.72 )Y02*", "Y02Y01+X02SQRT-", "X01"};
   for (int n = 1; n <= 4; ++n) EXPECT_EQ(run.Text(n), texts[n - 1]);
   for (int n = 1; n <= 9; n += 2) EXPECT_TRUE(IsFull(run.Tree(n).get(), 2 + n / 2)) << n;
   EXPECT_TRUE(run.Exists(10) && !run.Exists(11));
-  EXPECT_EQ(half.Text(501), texts[0]);
-  EXPECT_EQ(half.sim.T.ModelDepth[9], 6);
+  EXPECT_TRUE(over.Exists(550) && !over.Exists(551));
+  for (int i = 1; i <= MaxTraders; ++i) ASSERT_EQ(over.sim.T.Shares[500 + i], 1.0) << i;
 }
 
-TEST(InitPopulation, ModelsBeyondTheTraderSlotsAreOnlySaved) {
-  Population run(7, 20, 90); // depth 6 makes 441..460 full, 461..550 grown: no traders past 500
-  EXPECT_TRUE(run.Exists(550) && !run.Exists(551));
-  for (int i = 1; i <= MaxTraders; ++i) ASSERT_EQ(run.sim.T.Shares[500 + i], 1.0) << i;
-}
-
-} // namespace
-} // namespace zupo
+} // namespace zupo::test

@@ -8,12 +8,6 @@
 namespace zupo {
 namespace {
 
-std::string Gen(Simulation& sim, bool full, int limit) {
-  PTreeNode t;
-  (full ? GenFull : GenGrow)(sim, t, 1, limit);
-  return TreeText(sim.S, t.get());
-}
-
 TEST(Generation, TreesFollowTheDrawsAndTheLimits) {
   Simulation sim;
   test::DefaultSymbols(sim);
@@ -23,35 +17,32 @@ TEST(Generation, TreesFollowTheDrawsAndTheLimits) {
       {5, true, 3, "Y01Y01-R(-5.21 )Y02*-"},
       {98, false, 4, "R(-7.60 )Y01+Y01+X02R(5.05 )+SQRT%"},
       {777, false, 4, "X03SINABSEXP"}};
+  PTreeNode t;
   for (int pass = 1; pass <= 2; ++pass) // the same seed gives the same trees every time
     for (const auto& [seed, full, limit, text] : cases) {
       sim.Rand.Seed = seed;
-      EXPECT_EQ(Gen(sim, full, limit), text) << seed << " pass " << pass;
+      (full ? GenFull : GenGrow)(sim, t, 1, limit);
+      EXPECT_EQ(TreeText(sim.S, t.get()), text) << seed << " pass " << pass;
     }
 
-  PTreeNode t; // GenFull(1, 2) and GenGrow(1, L) over many seeds
-  for (uint32_t seed = 1; seed <= 1000; ++seed) {
+  for (uint32_t seed = 1; seed <= 1000; ++seed) { // GenFull(1, 2) and GenGrow(1, L)
     sim.Rand.Seed = seed;
     GenFull(sim, t, 1, 2);
     ASSERT_EQ(TreeDepth(t.get()), 2);
     EXPECT_EQ(TreeSize(t.get()), sim.S.IsBinary(t->Sym) ? 3 : 2);
-    const int limit = 1 + static_cast<int>(seed % 6);
-    GenGrow(sim, t, 1, limit);
-    ASSERT_GE(TreeDepth(t.get()), 1);
-    ASSERT_LE(TreeDepth(t.get()), limit);
+    GenGrow(sim, t, 1, 1 + int(seed % 6));
+    ASSERT_TRUE(TreeDepth(t.get()) >= 1 && TreeDepth(t.get()) <= 1 + int(seed % 6)) << seed;
   }
-  t.reset(new TTreeNode{11, 0, {}, {}});
-  const uint32_t seed = sim.Rand.Seed;
+  const auto before = std::pair(TreeText(sim.S, t.get()), sim.Rand.Seed);
   GenFull(sim, t, 3, 2); // Depth > Limit: no draw, no change
   GenGrow(sim, t, 3, 2);
-  EXPECT_EQ(TreeText(sim.S, t.get()), "X01");
-  EXPECT_EQ(sim.Rand.Seed, seed);
+  EXPECT_EQ(std::pair(TreeText(sim.S, t.get()), sim.Rand.Seed), before);
 
-  std::vector<std::string> warnings;
-  sim.Warn = [&](const std::string& m) { warnings.push_back(m); };
+  std::string warning;
+  sim.Warn = [&](const std::string& m) { warning += m; };
   BuildSymbolSet(sim.S, {"+"}, {}, {}, {}, {}, ""); // no terminal to choose
   GenGrow(sim, t, 1, 1);
-  EXPECT_EQ(warnings, std::vector<std::string>{"Data Generate Error !!  It order is 2"});
+  EXPECT_EQ(warning, "Data Generate Error !!  It order is 2");
 }
 
 } // namespace

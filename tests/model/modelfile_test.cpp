@@ -8,41 +8,22 @@
 namespace zupo {
 namespace {
 
-class ModelFiles : public ::testing::Test {
-protected:
-  void SetUp() override {
-    test::SetUpRunFolders(sim, dir.Path());
-    test::DefaultSymbols(sim);
-  }
+struct ModelFiles : ::testing::Test {
+  ModelFiles() { test::SetUpRunFolders(sim, dir.Path()); }
   std::string Path(int n, bool lib = false) { return ModelFileName(sim, "T", n, lib); }
   test::TempDir dir;
   Simulation sim;
   int nodes = 0, terms = 0;
 };
 
-TEST_F(ModelFiles, NameHasFolderDigitAndPaddedNumber) {
-  const std::tuple<const char*, int, bool, const char*> cases[] = {
-      {"T", 7, false, "run0/T0007.dat"},          {"T", 99, false, "run0/T0099.dat"},
-      {"T", 100, false, "run1/T0100.dat"},        {"T", 523, false, "run5/T0523.dat"},
+TEST_F(ModelFiles, NamesRoundTripAndCache) {
+  const std::tuple<const char*, int, bool, const char*> names[] = {
+      {"T", 7, false, "run0/T0007.dat"},          {"T", 100, false, "run1/T0100.dat"},
       {"T", 1000, false, "run9/T1000.dat"},       {"T", 523, true, "lib5/T0523.dat"},
       {"Best", 1100, false, "run9/Best1100.dat"}, {"Best", 12345, false, "run9/Best12345.dat"}};
-  for (const auto& [prefix, n, lib, name] : cases)
+  for (const auto& [prefix, n, lib, name] : names) // the folder digit is n / 100, at most 9
     EXPECT_EQ(ModelFileName(sim, prefix, n, lib), dir / name);
-}
 
-TEST_F(ModelFiles, TokenRuleAndUnknownNames) {
-  TextReader in("t", "XP1K(-SINSQRTSIXSXY01sqrtabsLO"); // "SX" loses the X; the end reads as ^Z
-  std::vector<std::string> out;
-  while (!in.Eof()) out.push_back(ReadToken(in));
-  EXPECT_EQ(out, (std::vector<std::string>{"XP1", "K", "(", "-", "SIN", "SQRT", "SIX", "S", "Y01",
-                                           "sqrt", "abs", "LO\x1a"}));
-  test::WriteText(Path(13), "x01Q"); // lower case and unknown names read as code 0
-  LoadModel(sim, 13);
-  EXPECT_EQ(std::pair(sim.ModelList.size(), sim.ModelList.at(0).Sym + sim.ModelList.at(1).Sym),
-            std::pair(size_t{2}, 0));
-}
-
-TEST_F(ModelFiles, WorkedExampleReadsSavesAndLoads) {
   BuildSymbolSet(sim.S, {"+", "-", "*", "%"}, {}, {"XP1", "XP2"}, {}, {}, "K");
   const std::string text = "XP1K(1.25 )-XP2*";
   test::WriteText(Path(7), text);
@@ -57,9 +38,30 @@ TEST_F(ModelFiles, WorkedExampleReadsSavesAndLoads) {
   SaveModel(sim, t, 8);
   EXPECT_EQ(test::ReadText(Path(8)), "K(3.46 )");
   EXPECT_NEAR(ReadTree(sim, 8, nodes, terms)->Value, 3.46, 1e-11);
+
+  StoreModelText(sim, 9, "XP1");
+  test::WriteText(Path(9), "XP2"); // only the program writes these: the cache ignores this
+  StoreModelText(sim, 9, "XP1");   // an equal save leaves the disk alone
+  EXPECT_EQ(test::ReadText(Path(9)), "XP2");
+  EXPECT_EQ(ModelFileText(sim, 9), "XP1"); // a known file is not read again
+  StoreModelText(sim, 9, "K(1.00 )");
+  EXPECT_EQ(test::ReadText(Path(9)), "K(1.00 )");
+  for (const char* lib : {"XP1", "XP2"}) { // the library is read every time
+    test::WriteText(Path(9, true), lib);
+    LoadModel2(sim, 9);
+    EXPECT_EQ(ListText(sim), lib);
+  }
 }
 
-TEST_F(ModelFiles, FaultyFiles) {
+TEST_F(ModelFiles, TokensAndFaultyFiles) {
+  TextReader in("t", "XP1K(-SINSQRTSIXSXY01sqrtabsLO"); // "SX" loses the X; the end reads as ^Z
+  std::string out;
+  while (!in.Eof()) out += ReadToken(in) + " ";
+  EXPECT_EQ(out, "XP1 K ( - SIN SQRT SIX S Y01 sqrt abs LO\x1a ");
+  test::DefaultSymbols(sim);
+  const auto items = ParseModelText(sim.S, "t", "x01Q"); // lower case, unknown: code 0
+  EXPECT_EQ(std::pair(items.size(), items.at(0).Sym + items.at(1).Sym), std::pair(size_t{2}, 0));
+
   const char* texts[] = {"", "X01R(1.2x )+", "R(", "R(1e99 )"}; // file 4 is missing
   for (int n = 0; n <= 4; ++n) {
     if (n < 4) test::WriteText(Path(n), texts[n]);
@@ -75,21 +77,6 @@ TEST_F(ModelFiles, FaultyFiles) {
   test::WriteText(Path(12, true), "+");
   EXPECT_EQ(InOrderText(sim.S, ReadTree(sim, -12, nodes, terms).get()), "(+)");
   EXPECT_EQ(warnings, std::vector<std::string>(2, "Stack underfollow !! "));
-}
-
-TEST_F(ModelFiles, PopulationFilesAreCachedButTheLibraryIsNot) {
-  StoreModelText(sim, 8, "X01");
-  test::WriteText(Path(8), "X02"); // only the program writes these: the cache ignores this
-  StoreModelText(sim, 8, "X01");   // an equal save leaves the disk alone
-  EXPECT_EQ(test::ReadText(Path(8)), "X02");
-  EXPECT_EQ(ModelFileText(sim, 8), "X01"); // a known file is not read again
-  StoreModelText(sim, 8, "X03");
-  EXPECT_EQ(test::ReadText(Path(8)), "X03");
-  for (const char* text : {"X01", "Y01"}) {
-    test::WriteText(Path(8, true), text);
-    LoadModel2(sim, 8);
-    EXPECT_EQ(ListText(sim), text);
-  }
 }
 
 } // namespace

@@ -30,28 +30,24 @@ TEST(Config, ReadsTheIniAndNamesFileSectionKeyAndValueOfErrors) {
   EXPECT_EQ(sim.P.Data_File, dir / "data/Data.txt");
   EXPECT_EQ(ModelFileName(sim, "T", 7), dir / "run/0/T0007.dat");
 
-  auto errorWith = [&](const std::string& key, const char* value) -> std::string {
-    std::string text = kIni;
-    size_t at = text.find("\n" + key + "=") + 1;
-    text.replace(at, text.find("\r\n", at) + 2 - at, value ? key + "=" + value + "\r\n" : "");
-    test::WriteText(ini, text);
-    try {
-      GetEnv(sim, ini);
-    } catch (const RunError& e) {
-      return e.what();
-    }
-    return "(no error)";
-  };
   const std::tuple<const char*, const char*, const char*> cases[] = {
       {"LibraryProb", "0.5", " [Traders] LibraryProb: \"0.5\" is not a valid integer"},
       {"H0", "1,5", " [Stock_Market] H0: \"1,5\" is not a valid number"},
       {"H0", "1e39", " [Stock_Market] H0: \"1e39\" is out of range"},
       {"Full", "3000000000", " [Traders] Full: \"3000000000\" is not a valid integer"},
-      {"H0", "Not_Found", " [Stock_Market] H0: the key is missing or empty"},
       {"Beta", nullptr, " [Stock_Market] Beta: the key is missing or empty"}};
-  for (const auto& [key, value, msg] : cases) EXPECT_EQ(errorWith(key, value), ini + msg);
-  const std::string msg = errorWith("Y_Var", std::string(16, '\\').c_str()); // 16 empty names
-  EXPECT_TRUE(msg.find(ini) == 0 && msg.find("Y_Var") != std::string::npos) << msg;
+  for (const auto& [key, value, msg] : cases) {
+    std::string text = kIni, line = std::string(key) + "=";
+    size_t at = text.find("\n" + line) + 1;
+    text.replace(at, text.find('\n', at) + 1 - at, value ? line + value + "\r\n" : "");
+    test::WriteText(ini, text);
+    try {
+      GetEnv(sim, ini);
+      ADD_FAILURE() << key;
+    } catch (const RunError& e) {
+      EXPECT_EQ(e.what(), ini + msg);
+    }
+  }
 }
 
 } // namespace
