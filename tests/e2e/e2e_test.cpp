@@ -345,7 +345,7 @@ int RunCli(std::vector<std::string> args, bool wait = true) {
 
 TEST(EndToEnd, CliKilledInTheMiddleResumesWithoutGapOrRepeat) {
   TempDir d;
-  Prepare(d, {{"Gen_No", "20"}, {"G_Gap", "2"}});
+  Prepare(d, {{"Gen_No", "60"}, {"G_Gap", "2"}});
   pid_t pid = RunCli({"--seed", "3", "--quiet", d.Path()}, false);
   // Kill it once a few rows are there, in the middle of whatever it is doing.
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
@@ -362,7 +362,7 @@ TEST(EndToEnd, CliKilledInTheMiddleResumesWithoutGapOrRepeat) {
   EXPECT_EQ(Key(d, "Running"), "1");
 
   EXPECT_EQ(RunCli({"--seed", "4", "--quiet", d.Path()}), 0);
-  EXPECT_EQ(RowGens(d), Range(1, 20));
+  EXPECT_EQ(RowGens(d), Range(1, 60));
   EXPECT_EQ(Key(d, "Stop_No"), "0");
   std::string data2 = test::ReadText(RunDir(d) + "/Data2.txt");
   EXPECT_EQ(CountLines(data2), 501); // the dump of generation 1, once
