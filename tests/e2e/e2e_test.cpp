@@ -324,6 +324,21 @@ TEST(EndToEnd, LibraryRunWaitsForTheCompanionAndStopsOnItsExitKey) {
   }
 }
 
+TEST(EndToEnd, CompanionStartsDetachedInTheRunFolderWithoutArguments) {
+  TempDir d;
+  Prepare(d, {{"Gen_No", "1"}, {"LibraryProb", "50"}});
+  // A stand-in companion in the program's folder (here the run folder) that tells where it ran.
+  test::WriteText(d / "ZupoAp", "#!/bin/sh\n{ pwd; echo \"$ZUPO_INI\"; echo $#; } > started.tmp\n"
+                                "mv started.tmp started.txt\n");
+  fs::permissions(d / "ZupoAp", fs::perms::owner_all);
+  RecordingHost host;
+  ASSERT_EQ(RunIn(d, host).End, RunEnd::Finished);
+  for (int k = 0; k < 500 && !fs::exists(d / "started.txt"); ++k)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::string real = fs::canonical(d.Path()).string();
+  EXPECT_EQ(test::ReadText(d / "started.txt"), real + "\n" + real + "/Zupo.ini\n0\n");
+}
+
 // zupo-cli as a child process (output discarded): its pid, or with wait its exit status.
 int RunCli(std::vector<std::string> args, bool wait = true) {
   args.insert(args.begin(), ZUPO_CLI);
