@@ -120,7 +120,7 @@ LeadingDigits RoundIntegerDigits(uint64_t m, int e, int keep) {
     m /= Base;
   }
   while (e > 0) {
-    int s = e > 28 ? 28 : e;
+    int s = e > 32 ? 32 : e; // a limb below 2^30 shifted by 32 stays below 2^62
     e -= s;
     uint64_t carry = 0;
     for (int k = 0; k < n; ++k) {
@@ -218,15 +218,25 @@ void AppendFixed(std::string& out, long double v, int w, int d) {
   }
   char buf[64];
   char* p = buf + sizeof buf;
-  for (int k = 0; k < d; ++k) {
-    *--p = static_cast<char>('0' + static_cast<int>(q % 10));
-    q /= 10;
+  // Digits from the right; 128-bit division is slow, so the high part is split off first.
+  uint64_t high = 0, low = static_cast<uint64_t>(q);
+  if ((q >> 64) != 0 || low >= Pow10[19]) {
+    high = static_cast<uint64_t>(q / Pow10[19]);
+    low = static_cast<uint64_t>(q % Pow10[19]);
   }
-  if (d > 0) *--p = '.';
-  do {
-    *--p = static_cast<char>('0' + static_cast<int>(q % 10));
-    q /= 10;
-  } while (q != 0);
+  if (high == 0) {
+    for (int k = 0; k < d; ++k, low /= 10) *--p = static_cast<char>('0' + low % 10);
+    if (d > 0) *--p = '.';
+    do *--p = static_cast<char>('0' + low % 10);
+    while ((low /= 10) != 0);
+  } else { // 20 or more digits (d <= 9): the low 19 digits, then the high part
+    for (int k = 0; k < 19; ++k, low /= 10) {
+      if (k == d && d > 0) *--p = '.';
+      *--p = static_cast<char>('0' + low % 10);
+    }
+    do *--p = static_cast<char>('0' + high % 10);
+    while ((high /= 10) != 0);
+  }
   if (neg) *--p = '-';
   AppendPadded(out, p, static_cast<size_t>(buf + sizeof buf - p), w);
 }
