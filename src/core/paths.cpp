@@ -24,6 +24,11 @@ std::string ResolvePath(const std::string& base, const std::string& name) {
   return b + s;
 }
 
+std::string FileInFolder(const std::string& folder, const std::string& name) {
+  if (!folder.empty() && folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
 std::string FolderOf(const std::string& path) {
   size_t p = path.find_last_of('/');
   if (p == std::string::npos) return "./";

@@ -8,6 +8,8 @@ std::string MapSeparators(const std::string& name);
 // A configured path: separators mapped, and a relative path resolved against base (the folder
 // of Zupo.ini, with or without trailing '/'). An empty name stays empty.
 std::string ResolvePath(const std::string& base, const std::string& name);
+// A file in a folder: folder + '/' + name (no second '/' when the folder already ends in one).
+std::string FileInFolder(const std::string& folder, const std::string& name);
 // The folder part of a path, with a trailing '/' ("" for a bare name -> "./").
 std::string FolderOf(const std::string& path);
 

@@ -21,12 +21,6 @@ namespace zupo {
 
 namespace {
 
-std::string RunFolderFile(const Simulation& sim, const char* name) {
-  std::string path = sim.P.Tree_Path1;
-  if (path.empty() || path.back() != '/') path += '/';
-  return path + name;
-}
-
 // The text being built, one line kind per helper.
 struct Writer {
   std::string s;
@@ -198,8 +192,8 @@ int BackupGeneration(const std::string& path) {
 
 void SaveBackup(Simulation& sim, bool keepSameGeneration) {
   IniWrite(sim.IniFileName, "Common", "Stop_No", FormatInt(sim.R.RunGen));
-  const std::string path = RunFolderFile(sim, "Backup1.txt");
-  const std::string old = RunFolderFile(sim, "Backup11.txt");
+  const std::string path = FileInFolder(sim.P.Tree_Path1, "Backup1.txt");
+  const std::string old = FileInFolder(sim.P.Tree_Path1, "Backup11.txt");
   const std::string tmp = path + ".tmp";
   const bool exists = FileExists(path);
   // The first generation after a resume finds its own checkpoint and keeps it.
@@ -222,7 +216,7 @@ void SaveBackup(Simulation& sim, bool keepSameGeneration) {
 void RestoreBackup(Simulation& sim) {
   // The uninterrupted run had read line RunGen + 1 of the extra data at this checkpoint.
   if (sim.S.NExtra > 0) SeekExtraLine(sim, sim.R.RunGen + 1LL);
-  const std::string path = RunFolderFile(sim, "Backup1.txt");
+  const std::string path = FileInFolder(sim.P.Tree_Path1, "Backup1.txt");
   Loader L(path);
   if (L.Eof()) throw RunError(path + ": the checkpoint is empty");
   L.SkipLine(); // the halves are taken from their own line further down

@@ -2,6 +2,7 @@
 
 #include "core/errors.h"
 #include "core/format.h"
+#include "core/paths.h"
 #include "core/textio.h"
 
 namespace zupo {
@@ -55,13 +56,7 @@ std::string SnapshotText(const TraderBook& T, char suffix) {
 } // namespace
 
 std::string SnapshotPath(const Simulation& sim, char set, char suffix) {
-  std::string path = sim.P.Tree_Path1;
-  if (path.empty() || path.back() != '/') path += '/';
-  path += "History";
-  path += set;
-  path += '.';
-  path += suffix;
-  return path;
+  return FileInFolder(sim.P.Tree_Path1, std::string("History") + set + '.' + suffix);
 }
 
 void WriteSnapshotSet(Simulation& sim, char set) {

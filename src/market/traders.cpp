@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "core/errors.h"
+#include "core/paths.h"
 #include "core/real6.h"
 #include "core/textio.h"
 #include "model/evaluate.h"
@@ -234,7 +235,7 @@ void RefreshDividends(Simulation& sim, const std::string& path) {
 } // namespace
 
 long double DividendAt(Simulation& sim, int t) {
-  const std::string path = sim.P.Tree_Path1 + "/Dstar.txt";
+  const std::string path = FileInFolder(sim.P.Tree_Path1, "Dstar.txt");
   RefreshDividends(sim, path);
   const std::vector<long double>& values = sim.Dstar.Values;
   if (t < 1 || values.empty()) return 0;

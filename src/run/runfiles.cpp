@@ -98,9 +98,7 @@ void CreateModelFolders(Simulation& sim) {
 }
 
 std::string RunFile(const Simulation& sim, const std::string& name) {
-  const std::string& dir = sim.P.Tree_Path1;
-  if (!dir.empty() && dir.back() == '/') return dir + name;
-  return dir + "/" + name;
+  return FileInFolder(sim.P.Tree_Path1, name);
 }
 
 namespace {
