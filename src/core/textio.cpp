@@ -136,13 +136,6 @@ std::string TextReader::ReadLine() {
   return line;
 }
 
-std::string TextReader::ReadField(size_t n) {
-  size_t start = pos_;
-  while (pos_ < text_.size() && pos_ - start < n && text_[pos_] != '\n' && text_[pos_] != '\r')
-    ++pos_;
-  return text_.substr(start, pos_ - start);
-}
-
 void WriteFileInPlace(const std::string& path, std::string_view content) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) throw RunError(path + ": cannot open for writing: " + SysMsg());

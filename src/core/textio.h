@@ -30,8 +30,6 @@ public:
   std::string ReadLine();
   // One character; at end of file returns '\x1a' (Ctrl-Z) as the platform's text files do.
   char ReadChar() { return pos_ < text_.size() ? text_[pos_++] : '\x1a'; }
-  // Reads exactly n characters of the current line (fewer at a line end) without consuming it.
-  std::string ReadField(size_t n);
 
   const std::string& Name() const { return name_; }
   size_t Pos() const { return pos_; }
