@@ -3,14 +3,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "core/errors.h"
 #include "core/format.h"
 #include "core/paths.h"
 #include "core/textio.h"
-#include "learning/search.h"
 #include "market/extradata.h"
 #include "model/modelfile.h"
 #include "run/config.h"
@@ -54,6 +55,61 @@ LibraryKeeper::LibraryKeeper(const std::string& iniFile) : sim_(std::make_unique
     RequireName(iniFile, "ExData_File", sim.P.ExData_File,
                 "the models read extra variables (Extra_Var)");
   for (char d = '0'; d <= '9'; ++d) EnsureDir(sim.P.Tree_Path2 + d);
+  modelDirs_.fill(-1);
+  for (int d = 0; d <= 9; ++d) {
+    std::string dir = sim.P.Tree_Path1 + static_cast<char>('0' + d);
+    modelDirs_[d] = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (modelDirs_[d] < 0) {
+      std::string msg = dir + ": cannot open the model folder: " + std::strerror(errno);
+      for (int fd : modelDirs_)
+        if (fd >= 0) ::close(fd);
+      throw RunError(msg);
+    }
+  }
+}
+
+LibraryKeeper::~LibraryKeeper() {
+  for (int fd : modelDirs_)
+    if (fd >= 0) ::close(fd);
+}
+
+void LibraryKeeper::ReadPopulation(int g) {
+  // Outside a learning generation every trader kept its model: the run wrote generation g's
+  // models as the very texts of generation g - 1's, which are known already.
+  const Params& P = sim_->P;
+  bool learning = P.G_Gap <= 1 || g % P.G_Gap == 1;
+  if (!learning && populationGen_ == g - 1 && populationGen_ > 0) {
+    populationGen_ = g;
+    return;
+  }
+  populationGen_ = 0;
+  population_.resize(MaxTraders);
+  int base = HalfOfGeneration(g);
+  char buf[4096];
+  for (int i = 1; i <= MaxTraders; ++i) {
+    int n = base + i;
+    char name[16];
+    std::snprintf(name, sizeof name, "T%04d.dat", n);
+    int fd = ::openat(modelDirs_[std::min(n / 100, 9)], name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      throw RunError(ModelFileName(*sim_, "T", n) + ": cannot open: " + std::strerror(errno));
+    }
+    std::string& text = population_[i - 1];
+    text.clear();
+    for (;;) {
+      ssize_t got = ::read(fd, buf, sizeof buf);
+      if (got < 0) {
+        std::string msg = ModelFileName(*sim_, "T", n) + ": read failed: " + std::strerror(errno);
+        ::close(fd);
+        throw RunError(msg);
+      }
+      if (got == 0) break;
+      text.append(buf, static_cast<size_t>(got));
+      if (static_cast<size_t>(got) < sizeof buf) break; // a regular file: the rest is empty
+    }
+    ::close(fd);
+  }
+  populationGen_ = g;
 }
 
 std::string LibraryKeeper::SignalFile(int g) const {
@@ -86,11 +142,13 @@ std::optional<ModelJudgement> LibraryKeeper::Judge(const std::string& text) {
     r.Key = InOrderKey(sim.S, r.Items);
     it = readings_.emplace(text, std::move(r)).first;
   }
-  it->second.LastGen = gen_;
-  sim.ModelList = it->second.Items;
-  double mape = LibraryMape(MapeScore(sim, 0));
-  DisposeList(sim);
-  return ModelJudgement{it->second.Key, mape};
+  Reading& r = it->second;
+  // Many traders share a model: each text is judged once per generation.
+  if (r.LastServe != serves_) {
+    r.Mape = LibraryMape(scorer_.Score(sim, r.Items, r.Memo));
+    r.LastServe = serves_;
+  }
+  return ModelJudgement{r.Key, r.Mape};
 }
 
 void LibraryKeeper::WriteHalf(int half) {
@@ -124,28 +182,26 @@ void LibraryKeeper::WriteMapeFile() {
 GenerationReport LibraryKeeper::Serve(int g) {
   auto start = std::chrono::steady_clock::now();
   Simulation& sim = *sim_;
-  gen_ = g;
+  ++serves_; // the windows are new: every model is judged anew
   ReadWindowFiles(sim);
   // The run reads extra-data line 1 at its fresh start and one more line at the top of every
   // loop generation: generation g's signal file comes with line g + 1.
   if (sim.S.NExtra > 0) SeekExtraLine(sim, static_cast<long long>(g) + 1);
+  scorer_.NewWindows(sim);
   if (g <= 1)
     entries_ = {}; // a new run: the library starts from its first population
   else if (servedGen_ != g - 1)
     LoadEntries(HalfOfGeneration(g));
 
-  int base = HalfOfGeneration(g);
-  std::vector<std::string> population(MaxTraders);
-  for (int i = 1; i <= MaxTraders; ++i)
-    population[i - 1] = ReadWholeFile(ModelFileName(sim, "T", base + i));
+  ReadPopulation(g);
 
   GenerationReport rep;
   rep.Gen = g;
-  rep.Changed =
-      RefreshLibrary(entries_, population, [this](const std::string& text) { return Judge(text); });
+  rep.Changed = RefreshLibrary(entries_, population_,
+                               [this](const std::string& text) { return Judge(text); });
   if (entries_[1].Text.empty())
-    throw RunError(ModelFileName(sim, "T", base + 1) + ": no model of generation " + FormatInt(g) +
-                   " could be read");
+    throw RunError(ModelFileName(sim, "T", HalfOfGeneration(g) + 1) + ": no model of generation " +
+                   FormatInt(g) + " could be read");
   WriteHalf(HalfOfGeneration(g + 1));
   WriteMapeFile();
   servedGen_ = g;
@@ -156,7 +212,7 @@ GenerationReport LibraryKeeper::Serve(int g) {
 
   // Readings not used for two generations are dropped, which bounds the memory.
   if (readings_.size() > 4 * static_cast<size_t>(MaxTraders))
-    std::erase_if(readings_, [g](const auto& kv) { return kv.second.LastGen < g - 1; });
+    std::erase_if(readings_, [this](const auto& kv) { return kv.second.LastServe < serves_ - 1; });
 
   std::array<double, MaxTraders> errors;
   for (int w = 1; w <= MaxTraders; ++w) errors[w - 1] = entries_[w].Mape;

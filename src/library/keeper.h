@@ -9,6 +9,7 @@
 
 #include "core/state.h"
 #include "library/archive.h"
+#include "library/scoring.h"
 
 namespace zupo {
 
@@ -30,6 +31,9 @@ public:
   // Reads the run's configuration (symbol lists, paths, window files, DepthLimit, ...). RunError
   // names the file, key and value at fault.
   explicit LibraryKeeper(const std::string& iniFile);
+  ~LibraryKeeper();
+  LibraryKeeper(const LibraryKeeper&) = delete;
+  LibraryKeeper& operator=(const LibraryKeeper&) = delete;
 
   // The work for the signal file Tree_Path1 + "/Gen" + g. What it writes depends only on the
   // files of generation g: the population's models of generation g, the window files, and the
@@ -47,6 +51,7 @@ public:
 
 private:
   void LoadEntries(int half);
+  void ReadPopulation(int g);
   std::optional<ModelJudgement> Judge(const std::string& text);
   void WriteHalf(int half);
   void WriteMapeFile();
@@ -61,10 +66,18 @@ private:
   struct Reading {
     std::vector<TPostfixItem> Items;
     std::string Key;
-    int LastGen = 0;
+    long LastServe = 0; // the work it was last judged in, with this error
+    double Mape = 0;
+    MapeScorer::Memo Memo;
   };
   std::unordered_map<std::string, Reading> readings_;
-  int gen_ = 0;
+  long serves_ = 0; // works done
+  MapeScorer scorer_;
+  // The population's model texts of generation populationGen_ (0: none read yet).
+  std::vector<std::string> population_;
+  int populationGen_ = 0;
+  // The ten model folders of Tree_Path1, opened once: the files are opened relative to them.
+  std::array<int, 10> modelDirs_;
 };
 
 // The text of Mape.txt: one line per entry, the error value at the start of the line.
