@@ -232,15 +232,9 @@ int RunCompanion(const CompanionOptions& opt) {
     log.Line("Start: companion " + Pid(::getpid()) + " serves run " + Pid(opt.RunPid) + " of " +
              opt.IniFile);
 
-    FolderWatch watch(folder);
-    auto lastCheck = Steady::now() - std::chrono::hours(1);
-    for (;;) {
-      if (Steady::now() - lastCheck >= std::chrono::milliseconds(opt.PollMs)) {
-        reason = EndReason(opt);
-        if (!reason.empty()) break;
-        lastCheck = Steady::now();
-      }
-      bool served = false;
+    // Serves every signal file there; false after an error (logged, the run asked to stop).
+    auto serveAll = [&](bool& served) {
+      served = false;
       for (int g : SignalGenerations(folder)) {
         if (!FileExists(keeper->SignalFile(g))) continue;
         served = true;
@@ -250,9 +244,23 @@ int RunCompanion(const CompanionOptions& opt) {
           log.Line("Generation " + FormatInt(g) + ": " + e.what());
           StopRun(opt.IniFile, log);
           log.Line("End: error");
-          return 1;
+          return false;
         }
       }
+      return true;
+    };
+    FolderWatch watch(folder);
+    auto lastCheck = Steady::now() - std::chrono::hours(1);
+    for (;;) {
+      if (Steady::now() - lastCheck >= std::chrono::milliseconds(opt.PollMs)) {
+        reason = EndReason(opt);
+        lastCheck = Steady::now();
+      }
+      bool served = false;
+      if (!serveAll(served)) return 1;
+      // The run's last signal file is there before the run ends: it is served all the same,
+      // so that what is left behind does not depend on how fast the companion was.
+      if (!reason.empty()) break;
       if (!served) watch.Wait(opt.PollMs);
     }
   } catch (const std::exception& e) {
