@@ -167,6 +167,21 @@ void WaitForCompanion(Simulation& sim, Host& host, const std::string& signalFile
   }
 }
 
+void AwaitLastService(Simulation& sim, Host& host, const std::string& signalFile) {
+  auto start = Steady::now();
+  std::string lock = RunFile(sim, CompanionLockName);
+  try {
+    // A companion that hangs holds the run no longer than it would wait before a restart.
+    while (FileExists(signalFile) && CompanionLockHeld(lock) && !host.ExitPressed() &&
+           !ExitKeySet(sim) && Steady::now() - start < std::chrono::seconds(60)) {
+      host.ProcessMessages();
+      Nap(Steady::now() - start);
+    }
+  } catch (const std::exception&) {
+    // The run has finished; a companion that cannot be waited for leaves the library as it is.
+  }
+}
+
 bool ReadMape(Simulation& sim, Host& host) {
   std::string path = RunFile(sim, "Mape.txt");
   std::string text;

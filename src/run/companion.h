@@ -39,6 +39,11 @@ void LaunchCompanion(Simulation& sim, CompanionLink& link, const std::string& aw
 void WaitForCompanion(Simulation& sim, Host& host, const std::string& signalFile,
                       CompanionLink* link = nullptr);
 
+// At the end of a finished run: waits while the companion (holding its lock) serves the run's
+// last signal file, so that the library and Mape.txt are final when the run ends. Returns at once
+// when no companion holds the lock, on the Exit key or button, and after 60 seconds.
+void AwaitLastService(Simulation& sim, Host& host, const std::string& signalFile);
+
 // Reads Tree_Path1/Mape.txt into Mape[1..500], retrying the open until it succeeds or a stop is
 // requested (Exit button or the Exit key); returns false when a stop ended the retry. A line
 // that is missing or does not start with a number is an error naming the file and the line.

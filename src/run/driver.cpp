@@ -344,6 +344,7 @@ void Driver::ErrorPath(const std::string& msg) {
 void Driver::EndRun() {
   DisposeList(sim_);
   if (!sim_.R.ExitRequested) {
+    if (sim_.P.LibraryProb != 0) AwaitLastService(sim_, host_, signalFile_);
     WriteDataFile(sim_);
     Key("Stop_No", "0");
     result_.End = RunEnd::Finished;

@@ -162,6 +162,24 @@ TEST_F(CompanionSide, LiveCompanionHoldingTheLockIsNotStartedAgain) {
   EXPECT_FALSE(CompanionLockHeld(Run(CompanionLockName)));
 }
 
+TEST_F(CompanionSide, FinishedRunAwaitsTheLastServiceOfALiveCompanionOnly) {
+  std::string signal = Run("Gen59");
+  test::WriteText(signal, "");
+  auto start = Steady::now();
+  AwaitLastService(sim, host, signal); // nobody holds the lock: nobody will serve it
+  EXPECT_LT(Millis(start), 1000);
+  EXPECT_TRUE(fs::exists(signal));
+
+  int fd = ::open(Run(CompanionLockName).c_str(), O_RDWR | O_CREAT, 0644);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  start = Steady::now();
+  Later(150, [&] { fs::remove(signal); });
+  AwaitLastService(sim, host, signal);
+  EXPECT_GE(Millis(start), 150);
+  EXPECT_FALSE(fs::exists(signal));
+  ::close(fd);
+}
+
 TEST_F(CompanionSide, LaunchClearsSignalFilesOfAnEarlierRun) {
   for (const char* f : {"Gen12", "Gen3", "Gen7", "Gen", "Genx", "Gen5.tmp", "Generation.txt"})
     test::WriteText(Run(f), "");
