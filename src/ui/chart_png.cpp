@@ -156,15 +156,24 @@ void SaveChartPng(const ChartSpec& spec, const std::string& path) {
   QAbstractAxis* yAxis;
   if (spec.LogY) {
     auto* a = new QLogValueAxis;
-    a->setBase(10);
-    a->setRange(ys.Lo, ys.Hi);
+    // One labelled tick per power of the base: a base of 10^k keeps a wide range to about eight
+    // labels that still fit.
+    double decades = std::log10(ys.Hi / ys.Lo);
+    double step = std::max(1.0, std::ceil(decades / 8));
+    a->setBase(std::pow(10.0, step));
+    a->setRange(std::pow(10.0, step * std::floor(std::log10(ys.Lo) / step)),
+                std::pow(10.0, step * std::ceil(std::log10(ys.Hi) / step)));
     a->setLabelFormat("%g");
-    a->setMinorTickCount(-1);
+    a->setMinorTickCount(0);
     yAxis = a;
   } else {
     auto* a = new QValueAxis;
+    // A little room around the data, but not across zero when the data stay on one side of it.
     double pad = (ys.Hi - ys.Lo) * 0.04;
-    a->setRange(ys.Lo - pad, ys.Hi + pad);
+    double lo = ys.Lo - pad, hi = ys.Hi + pad;
+    if (ys.Lo >= 0 && lo < 0) lo = 0;
+    if (ys.Hi <= 0 && hi > 0) hi = 0;
+    a->setRange(lo, hi);
     a->setLabelFormat("%g");
     a->applyNiceNumbers();
     yAxis = a;
