@@ -21,11 +21,21 @@
 namespace zupo {
 namespace {
 
+QtMessageHandler previousHandler = nullptr;
+
+// Without a desktop session Qt warns on every start that XDG_RUNTIME_DIR is not set, although
+// drawing into a file never uses that folder; every other message goes on as before.
+void QuietHandler(QtMsgType type, const QMessageLogContext& ctx, const QString& msg) {
+  if (msg.startsWith("QStandardPaths: XDG_RUNTIME_DIR not set")) return;
+  if (previousHandler) previousHandler(type, ctx, msg);
+}
+
 // Qt Charts needs an application object; a program that has none (the report, the sweep, the
 // tests) gets one here, kept for the life of the process.
 void EnsureApplication() {
   if (QCoreApplication::instance()) return;
   if (!std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  previousHandler = qInstallMessageHandler(QuietHandler);
   static int argc = 1;
   static char name[] = "zupo";
   static char* argv[] = {name, nullptr};
