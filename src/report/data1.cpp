@@ -70,11 +70,12 @@ Data1Table ReadData1(const std::string& path) {
                        std::string(f[k]) + "\" is not a number");
       row[k] = static_cast<double>(v);
     }
-    if (row[kGen] != static_cast<int>(row[kGen]) ||
-        (t.Rows.empty() ? row[kGen] < 1 : row[kGen] <= t.Rows.back()[kGen]))
+    if (row[kGen] != static_cast<int>(row[kGen]) || row[kGen] < 1)
+      throw RunError(Where(path, lineNo) + "\"" + std::string(f[0]) +
+                     "\" is not a generation number");
+    if (!t.Rows.empty() && row[kGen] <= t.Rows.back()[kGen])
       throw RunError(Where(path, lineNo) + "generation " + std::string(f[0]) +
-                     " does not follow generation " +
-                     (t.Rows.empty() ? "0" : std::to_string(t.LastGen())));
+                     " does not follow generation " + std::to_string(t.LastGen()));
     t.Rows.push_back(row);
   }
   if (lineNo == 0) throw RunError(path + ": the statistics table is empty (no header)");
