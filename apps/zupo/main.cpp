@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPixmap>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -43,6 +44,7 @@ int main(int argc, char** argv) {
   else
     setup.RunClock = std::make_unique<zupo::SystemClock>();
   zupo::TForm1 window(std::move(setup));
+  auto start = std::chrono::steady_clock::now();
   QObject::connect(&window, &zupo::TForm1::runEnded, [&](int status) {
     const zupo::RunResult& r = window.Result();
     if (status == 1) {
@@ -51,12 +53,13 @@ int main(int argc, char** argv) {
       if (r.End == zupo::RunEnd::Failed)
         std::fprintf(stderr, "zupo: the run stopped in generation %d: %s\n", r.LastGen,
                      r.Message.c_str());
-      std::printf("Run %s: %d generations ran (from %d to %d), last price %s.\n",
+      double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      std::printf("Run %s: %d generations ran (from %d to %d), last price %s, %.1f s.\n",
                   status == 0   ? "finished"
                   : status == 3 ? "stopped on request (resume by running again)"
                                 : "ended by an error",
                   r.LastGen - r.FirstGen, r.FirstGen, r.LastGen,
-                  zupo::FormatGeneral(r.LastPrice).c_str());
+                  zupo::FormatGeneral(r.LastPrice).c_str(), secs);
     }
     if (!screenshot.empty()) {
       if (window.grab().save(QString::fromStdString(screenshot)))

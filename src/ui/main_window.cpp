@@ -29,7 +29,7 @@ constexpr int ButtonPanelWidth = 72;
 constexpr int StatusBarHeight = 24;
 // The run asks for pending events several times a generation; handling them at most this often
 // keeps the window responsive without repainting it for every step of a fast run.
-constexpr std::chrono::milliseconds PumpInterval{20};
+constexpr std::chrono::milliseconds PumpInterval{50};
 
 QFrame* Panel(QWidget* parent) {
   auto* p = new QFrame(parent);
@@ -121,6 +121,7 @@ void TForm1::ProcessMessages() {
   auto now = std::chrono::steady_clock::now();
   if (now - lastPump_ < PumpInterval) return;
   lastPump_ = now;
+  edtMsg_->Show();
   QCoreApplication::processEvents();
 }
 
@@ -150,6 +151,7 @@ void TForm1::TimerTimer() {
   freeDiskMB_ = Round6(bytes * 0.000001L);
   diskMeasured_ = true;
   status_->setText(FreeDiskText(freeDiskMB_));
+  edtMsg_->Show();
   chart_->RefreshIfDue();
 }
 
@@ -178,6 +180,7 @@ void TForm1::FormActivate() {
     return;
   }
   running_ = false;
+  edtMsg_->Show();
   chart_->Refresh();
   if (result_.End == RunEnd::Failed)
     QMessageBox::critical(this, "Zupo",

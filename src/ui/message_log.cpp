@@ -11,45 +11,61 @@ MessageLog::MessageLog(QWidget* parent) : QPlainTextEdit(parent) {
   setLineWrapMode(QPlainTextEdit::NoWrap);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   setUndoRedoEnabled(false);
-  setPlainText("edtMsg");
+  changed_.assign(LogLines, 0);
+  lines_ << "edtMsg";
+  setPlainText(lines_[0]);
+  shownCount_ = 1;
 }
 
 void MessageLog::PutLine(int32_t msgNo, const QString& line) {
-  if (msgNo < LogLines)
-    ReplaceLine(LineCount(), line);
-  else
-    ReplaceLine(msgNo % LogLines, line);
+  ReplaceLine(msgNo < LogLines ? LineCount() : msgNo % LogLines, line);
 }
 
 void MessageLog::ReplaceLine(int index, const QString& line) {
-  QTextBlock block = document()->findBlockByNumber(index);
-  QTextCursor cursor(document());
-  if (block.isValid()) {
-    cursor.setPosition(block.position());
-    cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
-    cursor.insertText(line);
+  if (index < 0 || index >= LineCount()) {
+    if (LineCount() < LogLines) {
+      index = LineCount();
+      lines_ << line;
+    } else {
+      index = (index < 0 ? 0 : index) % LogLines;
+      lines_[index] = line;
+    }
   } else {
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertBlock();
-    cursor.insertText(line);
-    index = LineCount() - 1;
+    lines_[index] = line;
   }
-  ShowLine(index);
-}
-
-void MessageLog::ShowLine(int index) {
-  QTextCursor cursor(document()->findBlockByNumber(index));
-  setTextCursor(cursor);
-  ensureCursorVisible();
+  changed_[index] = 1;
+  anyChanged_ = true;
+  newest_ = index;
 }
 
 QString MessageLog::Line(int index) const {
-  QTextBlock block = document()->findBlockByNumber(index);
-  return block.isValid() ? block.text() : QString();
+  return index >= 0 && index < LineCount() ? lines_[index] : QString();
 }
 
-int MessageLog::LineCount() const {
-  return document()->blockCount();
+void MessageLog::Show() {
+  if (!anyChanged_) return;
+  QTextCursor cursor(document());
+  cursor.beginEditBlock();
+  if (shownCount_ < LineCount()) {
+    cursor.movePosition(QTextCursor::End);
+    for (int i = shownCount_; i < LineCount(); ++i) {
+      cursor.insertBlock();
+      cursor.insertText(lines_[i]);
+    }
+  }
+  for (int index = 0; index < shownCount_; ++index) {
+    if (!changed_[index]) continue;
+    QTextBlock block = document()->findBlockByNumber(index);
+    cursor.setPosition(block.position());
+    cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    cursor.insertText(lines_[index]);
+  }
+  cursor.endEditBlock();
+  shownCount_ = LineCount();
+  changed_.assign(LogLines, 0);
+  anyChanged_ = false;
+  setTextCursor(QTextCursor(document()->findBlockByNumber(newest_)));
+  ensureCursorVisible();
 }
 
 } // namespace zupo

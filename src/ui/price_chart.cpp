@@ -1,5 +1,6 @@
 #include "ui/price_chart.h"
 
+#include <QGraphicsLayout>
 #include <QLinearGradient>
 #include <QList>
 #include <QResizeEvent>
@@ -36,6 +37,7 @@ PriceChart::PriceChart(QWidget* parent) : QChartView(parent) {
   chart->setTitleBrush(Navy);
   chart->legend()->hide();
   chart->setBackgroundRoundness(0);
+  chart->layout()->setContentsMargins(0, 0, 0, 0);
   // The background gradient, white at the top to yellow at the bottom; the plot area is left
   // transparent so the gradient shows behind the line.
   QLinearGradient gradient(0, 0, 0, 1);
@@ -52,6 +54,10 @@ PriceChart::PriceChart(QWidget* parent) : QChartView(parent) {
   chart->addSeries(series_);
   axisX_ = MakeAxis("Generation");
   axisX_->setLabelFormat("%d");
+  // Labels at round generation numbers while the page slides.
+  axisX_->setTickType(QValueAxis::TicksDynamic);
+  axisX_->setTickAnchor(0);
+  axisX_->setTickInterval(50);
   axisY_ = MakeAxis("Equilibrium Price");
   chart->addAxis(axisX_, Qt::AlignBottom);
   chart->addAxis(axisY_, Qt::AlignLeft);

@@ -92,6 +92,13 @@ TForm1* NewIdleWindow(const TempDir& d) {
   return new TForm1(RunSetup{d / "Zupo.ini", d.Path() + "/", std::make_unique<FixedClock>(1)});
 }
 
+// What the text box must show: the log's lines, one per text line.
+QString ShownText(const MessageLog& log) {
+  QStringList lines;
+  for (int i = 0; i < log.LineCount(); ++i) lines << log.Line(i);
+  return lines.join('\n');
+}
+
 } // namespace
 
 // The numbered log: 200 lines, then a ring.
@@ -126,9 +133,15 @@ private slots:
     std::unique_ptr<TForm1> w(NewIdleWindow(d));
     QCOMPARE(w->edtMsg()->Line(0), QString("edtMsg"));
     if (fresh) w->ReplaceFirstLogLine("Processing Generation        1 ");
-    for (int n = 1; n <= written; ++n) w->Output_msg(n, FormatInt(n) + ": x");
+    // The text box is brought up to date now and then, as the window does before it repaints.
+    for (int n = 1; n <= written; ++n) {
+      w->Output_msg(n, FormatInt(n) + ": x");
+      if (n % 37 == 0) w->edtMsg()->Show();
+    }
     QCOMPARE(w->edtMsg()->Line(index), expected);
     QCOMPARE(w->edtMsg()->LineCount(), lines);
+    w->edtMsg()->Show();
+    QCOMPARE(w->edtMsg()->toPlainText(), ShownText(*w->edtMsg()));
   }
 
   // The log cannot be edited, and it shows the line written last, also inside the ring.
@@ -137,6 +150,7 @@ private slots:
     std::unique_ptr<TForm1> w(NewIdleWindow(d));
     QVERIFY(w->edtMsg()->isReadOnly());
     for (int n = 1; n <= 203; ++n) w->Output_msg(n, FormatInt(n) + ": x");
+    w->edtMsg()->Show();
     QCOMPARE(w->edtMsg()->textCursor().blockNumber(), 3);
   }
 };
@@ -227,8 +241,9 @@ private slots:
     QWidget* panel1 = w->edtMsg()->parentWidget();
     QPoint logBottom = panel1->mapTo(w.get(), QPoint(0, panel1->height()));
     QCOMPARE(logBottom.y(), w->Chart1()->mapTo(w.get(), QPoint(0, 0)).y());
-    QPoint panelLeft = w->btnExit()->parentWidget()->mapTo(w.get(), QPoint(0, 0));
-    QCOMPARE(panelLeft.x() + 72, w->width());
+    QWidget* panel2 = w->btnExit()->parentWidget();
+    QCOMPARE(panel2->geometry().right(), panel1->contentsRect().right());
+    QCOMPARE(w->edtMsg()->geometry().right() + 1, panel2->geometry().left());
     QCOMPARE(w->Chart1()->width(), w->width());
     QCOMPARE(w->font().family(), QString("Times New Roman"));
     QCOMPARE(w->font().pixelSize(), 12);
@@ -288,6 +303,7 @@ private slots:
     QVERIFY(w->edtMsg()->Line(1).startsWith("1: P(t+1) =  "));
     QCOMPARE(w->edtMsg()->Line(2), QString("2: Processing Generation     2"));
     QCOMPARE(w->edtMsg()->LineCount(), 6);
+    QCOMPARE(w->edtMsg()->toPlainText(), ShownText(*w->edtMsg()));
     const auto& pts = w->Chart1()->Points();
     QCOMPARE(int(pts.size()), 3);
     QCOMPARE(pts.front().x(), 1.0);
