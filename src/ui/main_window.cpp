@@ -121,7 +121,7 @@ void TForm1::ProcessMessages() {
   auto now = std::chrono::steady_clock::now();
   if (now - lastPump_ < PumpInterval) return;
   lastPump_ = now;
-  edtMsg_->Show();
+  edtMsg_->ShowIfDue();
   QCoreApplication::processEvents();
 }
 

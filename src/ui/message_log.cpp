@@ -42,7 +42,12 @@ QString MessageLog::Line(int index) const {
   return index >= 0 && index < LineCount() ? lines_[index] : QString();
 }
 
+void MessageLog::ShowIfDue() {
+  if (anyChanged_ && std::chrono::steady_clock::now() - lastShown_ >= ShowInterval) Show();
+}
+
 void MessageLog::Show() {
+  lastShown_ = std::chrono::steady_clock::now();
   if (!anyChanged_) return;
   QTextCursor cursor(document());
   cursor.beginEditBlock();
