@@ -175,6 +175,8 @@ void TForm1::FormActivate() {
   } catch (const std::exception& e) {
     running_ = false;
     result_.Message = e.what();
+    edtMsg_->Show();
+    chart_->Refresh();
     QMessageBox::critical(this, "Zupo", QString::fromStdString(e.what()));
     EndRun(1);
     return;

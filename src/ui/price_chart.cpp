@@ -68,6 +68,7 @@ PriceChart::PriceChart(QWidget* parent) : QChartView(parent) {
 }
 
 void PriceChart::AddPoint(int32_t gen, double price, int32_t startGen) {
+  if (!std::isfinite(price)) return; // no place on the price axis
   if (static_cast<int64_t>(gen) > static_cast<int64_t>(startGen) + PointsPerPage &&
       !points_.empty())
     points_.pop_front();
