@@ -200,24 +200,6 @@ private slots:
     QCOMPARE(chart.Series1()->count(), 3);
     QCOMPARE(chart.Series1()->at(2), QPointF(3, 82));
   }
-
-  void showsTheTitlesInNavyWithoutLegendAsARedLine() {
-    PriceChart chart;
-    QChart* c = chart.chart();
-    QCOMPARE(c->title(), QString("Equilibrium Price in Each Generation"));
-    QCOMPARE(chart.BottomAxis()->titleText(), QString("Generation"));
-    QCOMPARE(chart.LeftAxis()->titleText(), QString("Equilibrium Price"));
-    for (const QFont& f :
-         {c->titleFont(), chart.BottomAxis()->titleFont(), chart.LeftAxis()->titleFont()}) {
-      QCOMPARE(f.pixelSize(), 17);
-      QVERIFY(f.bold());
-    }
-    QCOMPARE(c->titleBrush().color(), QColor(0, 0, 128));
-    QCOMPARE(chart.LeftAxis()->titleBrush().color(), QColor(0, 0, 128));
-    QVERIFY(!c->legend()->isVisible());
-    QCOMPARE(chart.Series1()->color(), QColor(Qt::red));
-    QVERIFY(!chart.Series1()->pointsVisible());
-  }
 };
 
 // Layout, status text and the click on the window's surface.
