@@ -54,12 +54,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "zupo: the run stopped in generation %d: %s\n", r.LastGen,
                      r.Message.c_str());
       double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      std::printf("Run %s: %d generations ran (from %d to %d), last price %s, %.1f s.\n",
+      std::printf("Run %s: %d generations ran (from %d to %d), last price %s, %.1f s "
+                  "(%.2f s of it in the window).\n",
                   status == 0   ? "finished"
                   : status == 3 ? "stopped on request (resume by running again)"
                                 : "ended by an error",
                   r.LastGen - r.FirstGen, r.FirstGen, r.LastGen,
-                  zupo::FormatGeneral(r.LastPrice).c_str(), secs);
+                  zupo::FormatGeneral(r.LastPrice).c_str(), secs, window.WindowSeconds());
     }
     if (!screenshot.empty()) {
       if (window.grab().save(QString::fromStdString(screenshot)))

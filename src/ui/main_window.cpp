@@ -29,7 +29,18 @@ constexpr int ButtonPanelWidth = 72;
 constexpr int StatusBarHeight = 24;
 // The run asks for pending events several times a generation; handling them at most this often
 // keeps the window responsive without repainting it for every step of a fast run.
-constexpr std::chrono::milliseconds PumpInterval{50};
+constexpr std::chrono::milliseconds PumpInterval{100};
+
+// Adds the time of its scope to a total.
+class Stopwatch {
+public:
+  explicit Stopwatch(std::chrono::steady_clock::duration& total) : total_(total) {}
+  ~Stopwatch() { total_ += std::chrono::steady_clock::now() - start_; }
+
+private:
+  std::chrono::steady_clock::duration& total_;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
 
 QFrame* Panel(QWidget* parent) {
   auto* p = new QFrame(parent);
@@ -105,6 +116,7 @@ void TForm1::BuildLayout() {
 }
 
 void TForm1::Output_msg(int32_t msgNo, const std::string& line) {
+  Stopwatch watch(windowTime_);
   edtMsg_->PutLine(msgNo, QString::fromStdString(line));
 }
 
@@ -113,6 +125,7 @@ void TForm1::ReplaceFirstLogLine(const std::string& line) {
 }
 
 void TForm1::ShowGraph(int32_t gen, long double price) {
+  Stopwatch watch(windowTime_);
   chart_->AddPoint(gen, static_cast<double>(price), sim_->R.StartGen);
   emit pricePlotted(gen);
 }
@@ -121,6 +134,7 @@ void TForm1::ProcessMessages() {
   auto now = std::chrono::steady_clock::now();
   if (now - lastPump_ < PumpInterval) return;
   lastPump_ = now;
+  Stopwatch watch(windowTime_);
   edtMsg_->ShowIfDue();
   QCoreApplication::processEvents();
 }

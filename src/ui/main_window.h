@@ -64,6 +64,8 @@ public:
   const Simulation& Sim() const { return *sim_; }
   const RunResult& Result() const { return result_; }
   bool Running() const { return running_; }
+  // Time the run has spent in the window's log, chart and event handling (modal boxes aside).
+  double WindowSeconds() const { return std::chrono::duration<double>(windowTime_).count(); }
 
 signals:
   // The run is over (or never started because of a start-up error); status as zupo-cli's.
@@ -96,6 +98,7 @@ private:
   bool sized_ = false;
   RunResult result_;
   std::chrono::steady_clock::time_point lastPump_{};
+  std::chrono::steady_clock::duration windowTime_{};
 };
 
 } // namespace zupo

@@ -16,7 +16,7 @@ namespace zupo {
 class MessageLog : public QPlainTextEdit {
 public:
   static constexpr int LogLines = 200;
-  static constexpr std::chrono::milliseconds ShowInterval{200};
+  static constexpr std::chrono::milliseconds ShowInterval{250};
 
   explicit MessageLog(QWidget* parent = nullptr);
   void PutLine(int32_t msgNo, const QString& line);
