@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 BENCH_BUILD?= build-release
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: deps build test test-asan run bench clean format
+.PHONY: deps build test test-asan run screenshot bench clean format
 
 deps:
 	@scripts/install-deps
@@ -21,13 +21,27 @@ test-asan: deps
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	@cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The window program when there is a display to show it on and it was built, else zupo-cli.
 run: build
 	@dir=runs/run-$$(date +%Y%m%d-%H%M%S); mkdir -p runs && cp -r examples/default $$dir && \
-	  echo "Running the example in $$dir" && \
-	  { $(BUILD)/zupo-cli --report $$dir; rc=$$?; } ; \
+	  if { [ -n "$$DISPLAY" ] || [ -n "$$WAYLAND_DISPLAY" ]; } && [ -x $(BUILD)/zupo ]; then \
+	    prog=$(BUILD)/zupo; else prog="$(BUILD)/zupo-cli --report"; fi; \
+	  echo "Running the example in $$dir with $$prog" && \
+	  { $$prog $$dir; rc=$$?; } ; \
+	  if [ $$rc -eq 0 ] && [ ! -f $$dir/report/report.html ] && [ -x $(BUILD)/zupo-report ]; then \
+	    $(BUILD)/zupo-report $$dir; fi; \
 	  echo "Results: $$dir/run (Data1.txt, Data2.txt, Best*.dat, Backup1.txt), models in $$dir/run/0 .. $$dir/run/9"; \
 	  if [ -f $$dir/report/report.html ]; then echo "Report: $$dir/report/report.html"; fi; \
 	  exit $$rc
+
+# 600 generations of the example in the window (offscreen, fixed seed); the window at the end
+# is saved as $(BUILD)/zupo-window.png.
+screenshot: build
+	@test -x $(BUILD)/zupo || { echo "zupo was not built (Qt 6 Widgets and Charts missing?)"; exit 1; }
+	@dir=$$(mktemp -d) && cp -r examples/default/. $$dir && \
+	  sed -i 's/^Gen_No=[0-9]*/Gen_No=600/' $$dir/Zupo.ini && \
+	  { QT_QPA_PLATFORM=offscreen $(BUILD)/zupo --seed 1 --screenshot $(BUILD)/zupo-window.png $$dir; \
+	    rc=$$?; } ; rm -rf $$dir; exit $$rc
 
 bench: deps
 	@cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DZUPO_BUILD_TESTS=OFF >/dev/null
