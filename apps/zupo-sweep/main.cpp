@@ -102,11 +102,11 @@ int Status(const std::string& dir, bool all) {
   std::printf("%s\n", zupo::CountsLine(zupo::CountStates(st)).c_str());
   for (size_t i = 0; i < st.size(); ++i) {
     const zupo::RunStatus& s = st[i];
-    if (!all && (s.State == zupo::RunState::Finished || s.State == zupo::RunState::NotStarted))
+    if (!all && (s.State == zupo::JobState::Finished || s.State == zupo::JobState::NotStarted))
       continue;
     std::string exit = s.ExitStatus >= 0 ? ", exit status " + std::to_string(s.ExitStatus) : "";
     std::printf("  %s  %-11s generation %d of %d%s  (%s)\n", study.Runs[i].Id.c_str(),
-                zupo::RunStateName(s.State), s.Generations, s.Gen_No, exit.c_str(),
+                zupo::JobStateName(s.State), s.Generations, s.Gen_No, exit.c_str(),
                 study.LogFile(study.Runs[i]).c_str());
   }
   return 0;
@@ -159,7 +159,7 @@ int Collect(const std::string& dir) {
     } catch (const zupo::RunError& e) {
       std::fprintf(stderr, "zupo-sweep: %s (the run's report is left out)\n", e.what());
     }
-    if (r.Report.empty() && st[i].State == zupo::RunState::Finished)
+    if (r.Report.empty() && st[i].State == zupo::JobState::Finished)
       std::fprintf(stderr, "zupo-sweep: run %s finished without a report (%s)\n",
                    study.Runs[i].Id.c_str(), file.c_str());
     reports += !r.Report.empty();

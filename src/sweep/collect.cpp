@@ -81,7 +81,7 @@ int ColumnOf(const std::string& column) {
 
 // The statistic of a finished run with a report, or false.
 bool RunValue(const CollectedRun& r, int column, double& v) {
-  return r.Status.State == RunState::Finished && !r.Report.empty() &&
+  return r.Status.State == JobState::Finished && !r.Report.empty() &&
          ToNumber(r.Report[static_cast<size_t>(column)], v);
 }
 
@@ -147,7 +147,7 @@ std::string StudySummaryCsv(const Study& study, const std::vector<CollectedRun>&
     f.push_back(std::to_string(r.Run.Replicate));
     f.push_back(std::to_string(r.Run.Seed));
     f.push_back(r.Status.ExitStatus >= 0 ? std::to_string(r.Status.ExitStatus) : "");
-    f.push_back(RunStateName(r.Status.State));
+    f.push_back(JobStateName(r.Status.State));
     f.push_back(std::to_string(r.Status.Generations));
     if (r.Report.empty())
       f.resize(f.size() + ReportColumns().size());
@@ -243,7 +243,7 @@ std::string StudyHtml(const Study& study, const std::vector<CollectedRun>& runs,
     for (const CollectedRun& q : runs) {
       if (q.Run.Values != r.Run.Values) continue;
       ++n;
-      done += q.Status.State == RunState::Finished;
+      done += q.Status.State == JobState::Finished;
       double v;
       for (size_t s = 0; s < MainStats().size(); ++s)
         if (RunValue(q, ColumnOf(MainStats()[s].Column), v)) vals[s].push_back(v);

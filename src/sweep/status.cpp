@@ -12,15 +12,15 @@
 
 namespace zupo {
 
-const char* RunStateName(RunState s) {
+const char* JobStateName(JobState s) {
   switch (s) {
-  case RunState::Finished:
+  case JobState::Finished:
     return "finished";
-  case RunState::Running:
+  case JobState::Running:
     return "running";
-  case RunState::Stopped:
+  case JobState::Stopped:
     return "stopped";
-  case RunState::Failed:
+  case JobState::Failed:
     return "failed";
   default:
     return "not started";
@@ -108,22 +108,22 @@ RunStatus InspectRun(const Study& study, const ManifestRow& run, const ProcessVi
   const std::string host = LastAttemptHost(study.LogFile(run));
 
   if (st.ExitStatus >= 0)
-    st.State = st.ExitStatus == 0   ? RunState::Finished
-               : st.ExitStatus == 3 ? RunState::Stopped
-                                    : RunState::Failed;
+    st.State = st.ExitStatus == 0   ? JobState::Finished
+               : st.ExitStatus == 3 ? JobState::Stopped
+                                    : JobState::Failed;
   else if (running)
-    st.State = here || (fresh && host != procs.Host) ? RunState::Running : RunState::Stopped;
+    st.State = here || (fresh && host != procs.Host) ? JobState::Running : JobState::Stopped;
   // No exit status recorded (the run was started by hand, or its task was killed): a stop on
   // request writes Exit=1 with No_Memory=1, the error path Exit=1 alone.
   else if (ReadIniStr("Common", "Exit", ini) == "1" &&
            ReadIniStr("Common", "No_Memory", ini) != "1")
-    st.State = RunState::Failed;
+    st.State = JobState::Failed;
   else if (stop != 0)
-    st.State = RunState::Stopped;
+    st.State = JobState::Stopped;
   else if (FileExists(data1))
-    st.State = RunState::Finished;
+    st.State = JobState::Finished;
   else
-    st.State = RunState::NotStarted;
+    st.State = JobState::NotStarted;
   return st;
 }
 
@@ -131,19 +131,19 @@ StatusCounts CountStates(const std::vector<RunStatus>& runs) {
   StatusCounts c;
   for (const RunStatus& r : runs) {
     switch (r.State) {
-    case RunState::Finished:
+    case JobState::Finished:
       ++c.Finished;
       break;
-    case RunState::Running:
+    case JobState::Running:
       ++c.Running;
       break;
-    case RunState::Stopped:
+    case JobState::Stopped:
       ++c.Stopped;
       break;
-    case RunState::Failed:
+    case JobState::Failed:
       ++c.Failed;
       break;
-    case RunState::NotStarted:
+    case JobState::NotStarted:
       ++c.NotStarted;
       break;
     }

@@ -8,11 +8,11 @@
 
 namespace zupo {
 
-enum class RunState { Finished, Running, Stopped, Failed, NotStarted };
-const char* RunStateName(RunState s); // "finished", "running", ...
+enum class JobState { Finished, Running, Stopped, Failed, NotStarted };
+const char* JobStateName(JobState s); // "finished", "running", ...
 
 struct RunStatus {
-  RunState State = RunState::NotStarted;
+  JobState State = JobState::NotStarted;
   int ExitStatus = -1; // of the last attempt, -1 when none ended (or none was recorded)
   int Generations = 0; // rows in the run's statistics table
   int Gen_No = 0;      // generations the run is to reach
