@@ -24,8 +24,9 @@ test-asan: deps
 run: build
 	@dir=runs/run-$$(date +%Y%m%d-%H%M%S); mkdir -p runs && cp -r examples/default $$dir && \
 	  echo "Running the example in $$dir" && \
-	  { $(BUILD)/zupo-cli $$dir; rc=$$?; } ; \
+	  { $(BUILD)/zupo-cli --report $$dir; rc=$$?; } ; \
 	  echo "Results: $$dir/run (Data1.txt, Data2.txt, Best*.dat, Backup1.txt), models in $$dir/run/0 .. $$dir/run/9"; \
+	  if [ -f $$dir/report/report.html ]; then echo "Report: $$dir/report/report.html"; fi; \
 	  exit $$rc
 
 bench: deps

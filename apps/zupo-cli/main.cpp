@@ -1,11 +1,16 @@
 // zupo-cli: runs a simulation without a window.
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <spawn.h>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 #include "core/errors.h"
 #include "core/format.h"
@@ -13,6 +18,8 @@
 #include "core/paths.h"
 #include "run/driver.h"
 #include "run/terminal_host.h"
+
+extern char** environ;
 
 namespace {
 
@@ -24,6 +31,35 @@ std::string ProgramDir() {
   return zupo::FolderOf(buf);
 }
 
+// Runs zupo-report (beside this program) on the run folder and waits for it. Its failure is
+// reported but is not the run's.
+void RunReport(const std::string& appDir, const std::string& runDir, int from) {
+  std::string prog = appDir + "zupo-report";
+  std::vector<std::string> args{prog, runDir};
+  if (from > 0) {
+    args.push_back("--from");
+    args.push_back(std::to_string(from));
+  }
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::fflush(stdout);
+  pid_t pid = 0;
+  int err = ::posix_spawn(&pid, prog.c_str(), nullptr, nullptr, argv.data(), environ);
+  if (err != 0) {
+    std::fprintf(stderr, "zupo-cli: the report program %s cannot be started: %s\n", prog.c_str(),
+                 std::strerror(err));
+    return;
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    std::fprintf(stderr, "zupo-cli: the report of %s failed (%s %d)\n", runDir.c_str(),
+                 WIFEXITED(status) ? "exit status" : "signal",
+                 WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -32,10 +68,17 @@ int main(int argc, char** argv) {
   std::string runDir;
   long long seed = -1;
   bool quiet = false;
+  bool report = false;
+  int reportFrom = 0;
   app.add_option("RUN_DIR", runDir, "folder that holds Zupo.ini (default: the program's folder)");
   app.add_option("--seed", seed, "deterministic clock: same seed and inputs, same files")
       ->check(CLI::Range(0LL, 4294967295LL));
   app.add_flag("--quiet", quiet, "print only errors and the final summary");
+  app.add_flag("--report", report,
+               "after a finished run, write its report (zupo-report) into RUN_DIR/report/");
+  app.add_option("--report-from", reportFrom,
+                 "first generation of the report (leaves out a burn-in)")
+      ->check(CLI::NonNegativeNumber);
   CLI11_PARSE(app, argc, argv);
 
   std::string appDir = ProgramDir();
@@ -80,6 +123,7 @@ int main(int argc, char** argv) {
               "Results are in %s\n",
               how, r.LastGen - r.FirstGen, r.FirstGen, r.LastGen,
               zupo::FormatGeneral(r.LastPrice).c_str(), secs, sim->P.Tree_Path1.c_str());
+  if (report && r.End == zupo::RunEnd::Finished) RunReport(appDir, runDir, reportFrom);
   switch (r.End) {
   case zupo::RunEnd::Finished:
     return 0;

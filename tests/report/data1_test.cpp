@@ -1,0 +1,145 @@
+// Reading the statistics table back: rows, a row still being written, and malformed files.
+#include <gtest/gtest.h>
+
+#include "core/errors.h"
+#include "report/data1.h"
+#include "testutil.h"
+
+namespace zupo {
+namespace {
+
+using test::TempDir;
+
+const std::string kHeader =
+    "GEN          P(t+1)    D(t+1) BuyNo SellNo BeSNo     TotalBid  TotalOffer Twealth1  "
+    "Twealth2  Twealth3  Twealth4  Twealth5  AveDepth    AveNode   AveHi      AveVijs       "
+    "AveSigma    VarDepth     VarNode    VarHi        VarVijs        VarSigma    SucceedNo     "
+    "MartingaleNo  VisitGenNo   VisitLibNo\r\n";
+const std::string kRow1 =
+    "    1        80.28329  11.29  488     12      0     386.74151   11.32681  0.20000   0.20000 "
+    "  0.20000   0.20000   0.20000   3.00400     5.33800   1.00000    95.06842       2.91109    "
+    "2.72398     28.75176    0.02279     237.90203        0.00000      0             0          "
+    "   0            0\r\n";
+const std::string kRow2 =
+    "    2        81.27860   9.05  490      1      9     620.94487    1.03675  0.20014   0.20010 "
+    "  0.20008   0.20007   0.19962   3.00400     5.33800   1.00000    96.58905       6.32516    "
+    "2.72398     28.75176    0.02488     244.80437       66.13333      0            17          "
+    "   0            0\r\n";
+const std::string kRow3 =
+    "    3        81.51502  13.74  204    290      6     204.88045   59.44348  0.19988   0.20009 "
+    "  0.19999   0.20002   0.20002   2.83200     4.98200   1.00000    98.16489       6.32396    "
+    "2.65178     27.82568    0.11415     295.47657       84.61747    120            10          "
+    " 344            0\r\n";
+
+Data1Table ReadText(const TempDir& d, const std::string& text) {
+  test::WriteText(d / "Data1.txt", text);
+  return ReadData1(d / "Data1.txt");
+}
+
+TEST(ReadData1, RowsComeBackColumnByColumn) {
+  TempDir d;
+  Data1Table t = ReadText(d, kHeader + kRow1 + kRow2 + kRow3);
+  ASSERT_EQ(t.Rows.size(), 3u);
+  EXPECT_FALSE(t.PartialLastRow);
+  EXPECT_EQ(t.FirstGen(), 1);
+  EXPECT_EQ(t.LastGen(), 3);
+  const auto& r = t.Rows[2];
+  EXPECT_EQ(r[kGen], 3);
+  EXPECT_DOUBLE_EQ(r[kPrice], 81.51502);
+  EXPECT_DOUBLE_EQ(r[kDividend], 13.74);
+  EXPECT_EQ(r[kBuyNo], 204);
+  EXPECT_EQ(r[kSellNo], 290);
+  EXPECT_DOUBLE_EQ(r[kTwealth1], 0.19988);
+  EXPECT_DOUBLE_EQ(r[kAveDepth], 2.832);
+  EXPECT_DOUBLE_EQ(r[kVarSigma], 84.61747);
+  EXPECT_EQ(r[kSucceedNo], 120);
+  EXPECT_EQ(r[kMartingaleNo], 10);
+  EXPECT_EQ(r[kVisitGenNo], 344);
+  EXPECT_EQ(r[kVisitLibNo], 0);
+  EXPECT_EQ(t.Column(kPrice), (std::vector<double>{80.28329, 81.27860, 81.51502}));
+  EXPECT_EQ(RowsFrom(t, 2).FirstGen(), 2);
+  EXPECT_EQ(RowsFrom(t, 2).Rows.size(), 2u);
+  EXPECT_TRUE(RowsFrom(t, 4).Rows.empty());
+}
+
+TEST(ReadData1, LineFeedOnlyFilesReadTheSame) {
+  TempDir d;
+  std::string text = kHeader + kRow1 + kRow2;
+  std::string lf;
+  for (char c : text)
+    if (c != '\r') lf += c;
+  EXPECT_EQ(ReadText(d, lf).Rows, ReadText(d, text).Rows);
+}
+
+TEST(ReadData1, ARowWithoutItsLineEndIsLeftOut) {
+  TempDir d;
+  // The run was writing row 3 when the file was read; even its complete-looking text is left out.
+  Data1Table t = ReadText(d, kHeader + kRow1 + kRow2 + kRow3.substr(0, kRow3.size() - 2));
+  EXPECT_EQ(t.Rows.size(), 2u);
+  EXPECT_TRUE(t.PartialLastRow);
+  t = ReadText(d, kHeader + kRow1 + kRow2.substr(0, 40));
+  EXPECT_EQ(t.Rows.size(), 1u);
+  EXPECT_TRUE(t.PartialLastRow);
+  t = ReadText(d, kHeader);
+  EXPECT_TRUE(t.Rows.empty());
+  EXPECT_FALSE(t.PartialLastRow);
+}
+
+struct BadCase {
+  const char* Name;
+  std::string Text;
+  std::string Message; // after "<path>"
+};
+
+void PrintTo(const BadCase& c, std::ostream* os) {
+  *os << c.Name;
+}
+
+class MalformedData1 : public ::testing::TestWithParam<BadCase> {};
+
+TEST_P(MalformedData1, ErrorNamesFileAndLine) {
+  TempDir d;
+  test::WriteText(d / "Data1.txt", GetParam().Text);
+  try {
+    ReadData1(d / "Data1.txt");
+    FAIL() << "no error";
+  } catch (const RunError& e) {
+    EXPECT_EQ(std::string(e.what()), d / "Data1.txt" + GetParam().Message);
+  }
+}
+
+std::string Replace(std::string s, const std::string& from, const std::string& to) {
+  return s.replace(s.find(from), from.size(), to);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Data1, MalformedData1,
+    ::testing::Values(
+        BadCase{"Empty", "", ": the statistics table is empty (no header)"},
+        BadCase{"NoHeader", kRow1 + kRow2, " line 1: not the header of a statistics table"},
+        BadCase{"BadNumber", kHeader + kRow1 + Replace(kRow2, "620.94487", "620.9x487") + kRow3,
+                " line 3: field 7 \"620.9x487\" is not a number"},
+        BadCase{"MissingField", kHeader + kRow1 + Replace(kRow2, "  9.05", "") + kRow3,
+                " line 3: 26 fields, a row has 27"},
+        BadCase{"ExtraField", kHeader + Replace(kRow1, "\r\n", " 7\r\n"),
+                " line 2: 28 fields, a row has 27"},
+        BadCase{"GenerationRepeated", kHeader + kRow1 + kRow2 + kRow2,
+                " line 4: generation 2 does not follow generation 2"},
+        BadCase{"GenerationZero", kHeader + Replace(kRow1, "    1 ", "    0 "),
+                " line 2: \"0\" is not a generation number"},
+        BadCase{"FractionalGeneration", kHeader + Replace(kRow1, "    1 ", "  1.5 "),
+                " line 2: \"1.5\" is not a generation number"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(ReadData1, MissingFileIsNamed) {
+  TempDir d;
+  try {
+    ReadData1(d / "Data1.txt");
+    FAIL() << "no error";
+  } catch (const RunError& e) {
+    EXPECT_EQ(std::string(e.what()), d / "Data1.txt" + ": the statistics table does not exist");
+  }
+}
+
+} // namespace
+} // namespace zupo

@@ -1,0 +1,184 @@
+// Statistics checked against values computed independently (a pure-Python script using its own
+// formulas: Gram-Schmidt least squares for the ARCH regression, closed-form chi-squared tails).
+#include <cmath>
+#include <cstdint>
+#include <gtest/gtest.h>
+#include <numbers>
+#include <vector>
+
+#include "report/stats.h"
+
+namespace zupo {
+namespace {
+
+// The series of the reference script: a 32-bit LCG, uniforms (s + 0.5) / 2^32, Box-Muller pairs.
+struct Lcg {
+  uint32_t S;
+  double Next() {
+    S = S * 1664525u + 1013904223u;
+    return (S + 0.5) / 4294967296.0;
+  }
+};
+
+std::vector<double> Normals(uint32_t seed, size_t n) {
+  Lcg g{seed};
+  std::vector<double> out;
+  while (out.size() < n) {
+    double u1 = g.Next(), u2 = g.Next();
+    double r = std::sqrt(-2 * std::log(u1));
+    out.push_back(r * std::cos(2 * std::numbers::pi * u2));
+    out.push_back(r * std::sin(2 * std::numbers::pi * u2));
+  }
+  out.resize(n);
+  return out;
+}
+
+// ARCH(1): e(t) = sqrt(0.2 + 0.7 e(t-1)^2) z(t): volatility clusters, fat tails.
+std::vector<double> ArchSeries(uint32_t seed, size_t n) {
+  std::vector<double> z = Normals(seed, n), e;
+  double prev = 0;
+  for (double v : z) {
+    prev = std::sqrt(0.2 + 0.7 * prev * prev) * v;
+    e.push_back(prev);
+  }
+  return e;
+}
+
+// Pareto with tail index 3: u^(-1/3).
+std::vector<double> Pareto(uint32_t seed, size_t n) {
+  Lcg g{seed};
+  std::vector<double> x;
+  for (size_t i = 0; i < n; ++i) x.push_back(std::pow(g.Next(), -1.0 / 3));
+  return x;
+}
+
+struct Expected {
+  const char* Name;
+  std::vector<double> X;
+  double Mean, Sd, Skew, ExKurt, Jb, JbP, Acf1, Acf2, Acf3, Lb, LbP, LbAbs, LbAbsP, Arch, ArchP,
+      Hill;
+};
+
+std::vector<Expected> Series() {
+  return {
+      {"iid_normal", Normals(12345, 500), -0.019787601329564, 0.900715826423432, -0.254132972101611,
+       0.461883369706538, 9.82646910933871, 0.00734868014001674, 0.0161611821413676,
+       0.0261545999930132, 0.0498634323881971, 4.82047167969422, 0.902843374205582,
+       7.55394352543901, 0.672316519070129, 3.11680899079931, 0.681982880889448, 5.29930630749165},
+      {"arch1", ArchSeries(777, 500), 0.0109662130776852, 0.853859870946877, 0.772645219804002,
+       14.6058035099967, 4494.11288990367, 0, -0.0692320547661599, -0.0616235246755704,
+       0.125844838270993, 16.8842601385655, 0.0769645614288471, 228.329474052446,
+       1.92375712949477e-43, 189.730415244229, 4.4610469241124e-39, 2.80647746789299},
+      {"pareto3", Pareto(99, 400), 1.5247405430906, 0.798183164428275, 4.78137888571137,
+       35.0078276614746, 21949.9055628401, 0, -0.0337958320751193, 0.0201779169084829,
+       0.00302862616703375, 5.50533013008068, 0.854972268380626, 5.50533013008068,
+       0.854972268380626, 0.202970726824548, 0.999081556445606, 2.61924023225963},
+  };
+}
+
+void PrintTo(const Expected& e, std::ostream* os) {
+  *os << e.Name;
+}
+
+// Relative agreement to 1e-9; p-values below 1e-200 count as zero (they underflow differently).
+void Near(double got, double want, const char* what) {
+  if (want == 0) {
+    EXPECT_LT(std::fabs(got), 1e-200) << what;
+    return;
+  }
+  EXPECT_NEAR(got, want, 1e-9 * std::fabs(want) + 1e-15) << what;
+}
+
+class ReferenceSeries : public ::testing::TestWithParam<Expected> {};
+
+TEST_P(ReferenceSeries, EveryStatisticMatchesTheIndependentValue) {
+  const Expected& e = GetParam();
+  Moments m = ComputeMoments(e.X);
+  Near(m.Mean, e.Mean, "mean");
+  Near(m.Sd, e.Sd, "sd");
+  Near(m.Skew, e.Skew, "skewness");
+  Near(m.ExKurt, e.ExKurt, "excess kurtosis");
+  TestResult jb = JarqueBera(e.X);
+  Near(jb.Stat, e.Jb, "Jarque-Bera");
+  Near(jb.P, e.JbP, "Jarque-Bera p");
+  std::vector<double> acf = Autocorrelations(e.X, 3);
+  Near(acf[0], e.Acf1, "acf 1");
+  Near(acf[1], e.Acf2, "acf 2");
+  Near(acf[2], e.Acf3, "acf 3");
+  TestResult lb = LjungBox(e.X, 10);
+  Near(lb.Stat, e.Lb, "Ljung-Box");
+  Near(lb.P, e.LbP, "Ljung-Box p");
+  std::vector<double> absx;
+  for (double v : e.X) absx.push_back(std::fabs(v));
+  TestResult lba = LjungBox(absx, 10);
+  Near(lba.Stat, e.LbAbs, "Ljung-Box of |x|");
+  Near(lba.P, e.LbAbsP, "Ljung-Box of |x| p");
+  TestResult arch = ArchLm(e.X, 5);
+  Near(arch.Stat, e.Arch, "ARCH LM");
+  Near(arch.P, e.ArchP, "ARCH LM p");
+  Near(HillTailIndex(e.X, 0.05), e.Hill, "Hill");
+}
+
+INSTANTIATE_TEST_SUITE_P(Stats, ReferenceSeries, ::testing::ValuesIn(Series()),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(ArchLm, RejectsClusteredVolatilityButNotIndependentDraws) {
+  EXPECT_LT(ArchLm(ArchSeries(777, 500), 5).P, 0.01);
+  EXPECT_GT(ArchLm(Normals(12345, 500), 5).P, 0.05);
+  // Several seeds: the i.i.d. series stays above 1 %, the ARCH series far below it.
+  for (uint32_t seed : {1u, 2u, 3u, 4u}) {
+    EXPECT_GT(ArchLm(Normals(seed, 1000), 5).P, 0.01) << seed;
+    EXPECT_LT(ArchLm(ArchSeries(seed, 1000), 5).P, 1e-6) << seed;
+  }
+}
+
+TEST(Stats, HandComputedSeriesOneToTen) {
+  // 1..10: mean 5.5, sum of squares 82.5, m2 = 8.25, m4 = 1208.625 / 10; lag sums 57.75, 34.
+  std::vector<double> x{1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  Moments m = ComputeMoments(x);
+  EXPECT_DOUBLE_EQ(m.Mean, 5.5);
+  EXPECT_DOUBLE_EQ(m.Sd, std::sqrt(82.5 / 9));
+  EXPECT_NEAR(m.Skew, 0, 1e-15);
+  EXPECT_NEAR(m.ExKurt, -1.2242424242424244, 1e-14);
+  std::vector<double> acf = Autocorrelations(x, 2);
+  EXPECT_NEAR(acf[0], 0.7, 1e-15);
+  EXPECT_NEAR(acf[1], 34.0 / 82.5, 1e-15);
+  TestResult jb = JarqueBera(x);
+  EXPECT_NEAR(jb.Stat, 0.6244872972145701, 1e-13);
+  EXPECT_NEAR(jb.P, 0.7318032036735483, 1e-13); // exp(-JB / 2)
+  TestResult lb = LjungBox(x, 3);
+  EXPECT_NEAR(lb.Stat, 9.458953168044076, 1e-12);
+  EXPECT_NEAR(lb.P, 0.023772063049870052, 1e-13);
+}
+
+TEST(Stats, UndefinedWhereTheSeriesCannotDefineThem) {
+  std::vector<double> flat(50, 3.0);
+  Moments m = ComputeMoments(flat);
+  EXPECT_EQ(m.Mean, 3.0);
+  EXPECT_EQ(m.Sd, 0.0);
+  EXPECT_TRUE(std::isnan(Autocorrelations(flat, 1)[0]));
+  EXPECT_TRUE(std::isnan(LjungBox(flat, 10).Stat));
+  EXPECT_TRUE(std::isnan(ArchLm(flat, 5).Stat));
+  EXPECT_TRUE(std::isnan(HillTailIndex(flat, 0.05)));
+
+  std::vector<double> shortSeries{0.1, -0.2, 0.3};
+  EXPECT_TRUE(std::isnan(LjungBox(shortSeries, 10).P));
+  EXPECT_TRUE(std::isnan(ArchLm(shortSeries, 5).P));
+  EXPECT_TRUE(std::isnan(HillTailIndex(shortSeries, 0.05))); // no value in the top 5 %
+  EXPECT_TRUE(std::isnan(ComputeMoments({}).Mean));
+  EXPECT_TRUE(std::isnan(ComputeMoments(std::vector<double>{1.0}).Sd));
+  // Lags beyond the series are undefined, the others are not.
+  std::vector<double> acf = Autocorrelations(shortSeries, 4);
+  EXPECT_FALSE(std::isnan(acf[1]));
+  EXPECT_TRUE(std::isnan(acf[3]));
+}
+
+TEST(Stats, HillUsesTheLargestMagnitudesWhateverTheirSign) {
+  // 40 values: top 5 % is k = 2; |-8| and 4 above the threshold 2: 1/alpha = (ln 4 + ln 2) / 2.
+  std::vector<double> x(37, 1.0);
+  x.insert(x.end(), {-8.0, 4.0, 2.0});
+  EXPECT_NEAR(HillTailIndex(x, 0.05), 2 / (std::log(4.0) + std::log(2.0)), 1e-14);
+}
+
+} // namespace
+} // namespace zupo

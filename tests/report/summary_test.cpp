@@ -1,0 +1,259 @@
+// The run summary: returns, learning generations, the equilibrium price, the figures over a small
+// table, and the exact text of summary.csv and summary.json.
+#include <cmath>
+#include <gtest/gtest.h>
+
+#include "core/errors.h"
+#include "report/summary.h"
+#include "testutil.h"
+
+namespace zupo {
+namespace {
+
+using test::TempDir;
+
+std::array<double, kData1Cols> Row(int gen, double price) {
+  std::array<double, kData1Cols> r{};
+  r[kGen] = gen;
+  r[kPrice] = price;
+  return r;
+}
+
+TEST(LogReturns, OnlyBetweenConsecutiveGenerationsWithPositivePrices) {
+  Data1Table t;
+  // 3 -> 4 -> 5 consecutive; 7 follows a gap; 8 has price 0; 9 follows the zero price.
+  for (auto [g, p] : std::vector<std::pair<int, double>>{
+           {3, 100}, {4, 110}, {5, 99}, {7, 120}, {8, 0}, {9, 50}, {10, 100}})
+    t.Rows.push_back(Row(g, p));
+  ReturnSeries r = LogReturns(t);
+  EXPECT_EQ(r.Gen, (std::vector<double>{4, 5, 10}));
+  ASSERT_EQ(r.Ret.size(), 3u);
+  EXPECT_DOUBLE_EQ(r.Ret[0], std::log(1.1));
+  EXPECT_DOUBLE_EQ(r.Ret[1], std::log(0.9));
+  EXPECT_DOUBLE_EQ(r.Ret[2], std::log(2.0));
+}
+
+TEST(IsLearningGen, FollowsTheLearningPeriod) {
+  struct Case {
+    int GGap;
+    std::vector<int> Learning; // among generations 1..9
+  };
+  for (const Case& c : std::vector<Case>{
+           {1, {2, 3, 4, 5, 6, 7, 8, 9}}, {2, {3, 5, 7, 9}}, {3, {4, 7}}, {20, {}}, {0, {}}}) {
+    std::vector<int> got;
+    for (int g = 1; g <= 9; ++g)
+      if (IsLearningGen(g, c.GGap)) got.push_back(g);
+    EXPECT_EQ(got, c.Learning) << "G_Gap " << c.GGap;
+  }
+  EXPECT_TRUE(IsLearningGen(21, 20));
+  EXPECT_FALSE(IsLearningGen(20, 20));
+}
+
+TEST(EquilibriumPrice, HomogeneousRationalExpectations) {
+  // The example: mean dividend 10, variance 4, lambda 0.5, H0 1, r 0.1.
+  EXPECT_DOUBLE_EQ(EquilibriumPrice(10, 4, 0.5, 1, 0.1), 80);
+  // More risk aversion or a larger supply lower the price; a higher rate lowers it too.
+  EXPECT_DOUBLE_EQ(EquilibriumPrice(10, 4, 1, 1, 0.1), 60);
+  EXPECT_DOUBLE_EQ(EquilibriumPrice(10, 4, 0.5, 2, 0.1), 60);
+  EXPECT_DOUBLE_EQ(EquilibriumPrice(10, 4, 0.5, 1, 0.2), 40);
+  EXPECT_TRUE(std::isnan(EquilibriumPrice(10, 4, 0.5, 1, 0)));
+}
+
+RunInfo Info(int gGap, int genNo) {
+  RunInfo i;
+  i.G_Gap = gGap;
+  i.Gen_No = genNo;
+  i.Irate = 0.1;
+  i.Lambda = 0.5;
+  i.H0 = 1;
+  i.DividendMean = 10;
+  i.DividendVar = 4;
+  return i;
+}
+
+TEST(Summarize, FiguresOfASmallTable) {
+  Data1Table t;
+  const double prices[] = {78, 82, 90, 70, 80};
+  for (int g = 1; g <= 5; ++g) {
+    auto r = Row(g, prices[g - 1]);
+    r[kSucceedNo] = 10 * g;
+    r[kMartingaleNo] = g;
+    r[kVisitGenNo] = 100 + g;
+    r[kVisitLibNo] = 7;
+    t.Rows.push_back(r);
+  }
+  RunSummary s = Summarize("runs/a", Info(2, 5), t);
+  EXPECT_EQ(s.RunDir, "runs/a");
+  EXPECT_EQ(s.FirstGen, 1);
+  EXPECT_EQ(s.LastGen, 5);
+  EXPECT_EQ(s.Generations, 5);
+  EXPECT_TRUE(s.Complete);
+  EXPECT_DOUBLE_EQ(s.PriceMean, 80);
+  EXPECT_DOUBLE_EQ(s.PriceSd, std::sqrt(208.0 / 4)); // deviations -2, 2, 10, -10, 0
+  EXPECT_DOUBLE_EQ(s.PriceRee, 80);
+  EXPECT_DOUBLE_EQ(s.PriceMadRee, 24.0 / 5);
+  EXPECT_EQ(s.Returns, 4);
+  EXPECT_NEAR(s.RetMean, std::log(80.0 / 78) / 4, 1e-15);
+  // Learning generations with G_Gap 2 are 3 and 5.
+  EXPECT_EQ(s.LearningGens, 2);
+  EXPECT_DOUBLE_EQ(s.SucceedMean, 40);
+  EXPECT_DOUBLE_EQ(s.MartingaleMean, 4);
+  EXPECT_DOUBLE_EQ(s.VisitGenMean, 104);
+  EXPECT_DOUBLE_EQ(s.VisitLibMean, 7);
+  // Too short for the tests of returns: undefined, not zero.
+  EXPECT_TRUE(std::isnan(s.Lb10Ret));
+  EXPECT_TRUE(std::isnan(s.Arch5Lm));
+
+  EXPECT_FALSE(Summarize("a", Info(2, 6), t).Complete);
+  EXPECT_TRUE(std::isnan(Summarize("a", Info(20, 5), t).SucceedMean)); // no learning generation
+}
+
+RunSummary Fixed() {
+  RunSummary s;
+  s.RunDir = "runs/x";
+  s.FirstGen = 101;
+  s.LastGen = 2000;
+  s.Generations = 1900;
+  s.Complete = true;
+  s.PriceMean = 116.8622003;
+  s.PriceSd = 10.5;
+  s.PriceRee = 80;
+  s.PriceMadRee = 37.25;
+  s.RetMean = 0.000159515957596;
+  s.RetSd = 0.0073875;
+  s.RetSkew = -0.5;
+  s.RetExKurt = 29.4184836369;
+  s.JbStat = 79320.6323656;
+  s.JbP = 0;
+  s.Lb10Ret = 17.7;
+  s.Lb10RetP = 1.92375712949477e-43;
+  s.Lb10AbsRet = 22.9;
+  s.Lb10AbsRetP = 0.011;
+  s.Arch5Lm = 4.2;
+  s.Arch5P = 0.5185;
+  // HillTop5 stays undefined.
+  s.SucceedMean = 150.575757576;
+  s.MartingaleMean = 8;
+  s.VisitGenMean = 253.25;
+  s.VisitLibMean = 0;
+  return s;
+}
+
+TEST(SummaryFiles, CsvHeaderAndRow) {
+  EXPECT_EQ(SummaryCsv(Fixed()),
+            "run_dir,first_gen,last_gen,generations,complete,price_mean,price_sd,price_ree,"
+            "price_mad_ree,ret_mean,ret_sd,ret_skew,ret_exkurt,jb_stat,jb_p,lb10_ret,lb10_ret_p,"
+            "lb10_absret,lb10_absret_p,arch5_lm,arch5_p,hill_top5,succeed_mean,martingale_mean,"
+            "visitgen_mean,visitlib_mean\n"
+            "runs/x,101,2000,1900,1,116.8622003,10.5,80,37.25,0.000159515957596,0.0073875,-0.5,"
+            "29.4184836369,79320.6323656,0,17.7,1.92375712949e-43,22.9,0.011,4.2,0.5185,nan,"
+            "150.575757576,8,253.25,0\n");
+}
+
+TEST(SummaryFiles, CsvQuotesARunFolderWithACommaOrQuote) {
+  RunSummary s = Fixed();
+  s.RunDir = "runs/a,b \"c\"";
+  std::string csv = SummaryCsv(s);
+  EXPECT_EQ(csv.substr(csv.find('\n') + 1, 20), "\"runs/a,b \"\"c\"\"\",101");
+}
+
+TEST(SummaryFiles, JsonHoldsTheSameKeysWithNullForUndefined) {
+  RunSummary s = Fixed();
+  s.RunDir = "runs\\x \"y\"";
+  EXPECT_EQ(SummaryJson(s), "{\n"
+                            "  \"run_dir\": \"runs\\\\x \\\"y\\\"\",\n"
+                            "  \"first_gen\": 101,\n"
+                            "  \"last_gen\": 2000,\n"
+                            "  \"generations\": 1900,\n"
+                            "  \"complete\": 1,\n"
+                            "  \"price_mean\": 116.8622003,\n"
+                            "  \"price_sd\": 10.5,\n"
+                            "  \"price_ree\": 80,\n"
+                            "  \"price_mad_ree\": 37.25,\n"
+                            "  \"ret_mean\": 0.000159515957596,\n"
+                            "  \"ret_sd\": 0.0073875,\n"
+                            "  \"ret_skew\": -0.5,\n"
+                            "  \"ret_exkurt\": 29.4184836369,\n"
+                            "  \"jb_stat\": 79320.6323656,\n"
+                            "  \"jb_p\": 0,\n"
+                            "  \"lb10_ret\": 17.7,\n"
+                            "  \"lb10_ret_p\": 1.92375712949e-43,\n"
+                            "  \"lb10_absret\": 22.9,\n"
+                            "  \"lb10_absret_p\": 0.011,\n"
+                            "  \"arch5_lm\": 4.2,\n"
+                            "  \"arch5_p\": 0.5185,\n"
+                            "  \"hill_top5\": null,\n"
+                            "  \"succeed_mean\": 150.575757576,\n"
+                            "  \"martingale_mean\": 8,\n"
+                            "  \"visitgen_mean\": 253.25,\n"
+                            "  \"visitlib_mean\": 0\n"
+                            "}\n");
+}
+
+TEST(FormatFigure, TwelveSignificantDigitsAndUndefinedValues) {
+  EXPECT_EQ(FormatFigure(1.0 / 3), "0.333333333333");
+  EXPECT_EQ(FormatFigure(-2.5e-7), "-2.5e-07");
+  EXPECT_EQ(FormatFigure(123456789012345.0), "1.23456789012e+14");
+  EXPECT_EQ(FormatFigure(std::nan("")), "nan");
+  EXPECT_EQ(FormatFigure(-INFINITY), "-inf");
+}
+
+// A run folder with Zupo.ini and run/Dstar.txt.
+void WriteRun(const TempDir& d, const std::string& lambda, const std::string& dstar) {
+  std::filesystem::create_directories(d / "run");
+  test::WriteText(d / "Zupo.ini", "[Common]\r\nRunning=1\r\nTree_Path1=run\\\r\n; comment\r\n"
+                                  "\r\n[Stock_Market]\r\nH0=1\r\nIrate=0.1\r\n"
+                                  "[Traders]\r\nLambda=" +
+                                      lambda + "\r\nG_Gap=20\r\nGen_No=300\r\n");
+  if (!dstar.empty()) test::WriteText(d / "run/Dstar.txt", dstar);
+}
+
+TEST(ReadRunInfo, ParametersAndTheDividendProcess) {
+  TempDir d;
+  // One dividend per line (anything after it on the line is not a dividend), blank lines skipped.
+  WriteRun(d, "0.5", "8\r\n12 99\r\n\r\n  10\r\n14\r\n6");
+  RunInfo r = ReadRunInfo(d.Path());
+  EXPECT_EQ(r.ResultDir, d / "run/");
+  EXPECT_TRUE(r.Running);
+  EXPECT_EQ(r.Gen_No, 300);
+  EXPECT_EQ(r.G_Gap, 20);
+  EXPECT_DOUBLE_EQ(r.Lambda, 0.5);
+  EXPECT_EQ(r.DividendCount, 5u);
+  EXPECT_DOUBLE_EQ(r.DividendMean, 10);
+  EXPECT_DOUBLE_EQ(r.DividendVar, 40.0 / 4);
+  ASSERT_EQ(r.Sections.size(), 3u);
+  EXPECT_EQ(r.Sections[0].Name, "Common");
+  EXPECT_EQ(r.Sections[0].Keys, (std::vector<std::pair<std::string, std::string>>{
+                                    {"Running", "1"}, {"Tree_Path1", "run\\"}}));
+  EXPECT_EQ(r.Sections[2].Keys.back(), (std::pair<std::string, std::string>{"Gen_No", "300"}));
+}
+
+TEST(ReadRunInfo, WithoutDividendsThereIsNoEquilibriumButNoFailure) {
+  TempDir d;
+  WriteRun(d, "0.5", "");
+  RunInfo r = ReadRunInfo(d.Path());
+  EXPECT_TRUE(std::isnan(r.DividendMean));
+  EXPECT_EQ(r.DividendNote, d / "run/Dstar.txt does not exist");
+  WriteRun(d, "0.5", "10\r\nten\r\n");
+  EXPECT_NE(ReadRunInfo(d.Path()).DividendNote.find("\"ten\""), std::string::npos);
+}
+
+TEST(ReadRunInfo, ErrorsNameFileKeyAndValue) {
+  TempDir d;
+  try {
+    ReadRunInfo(d.Path());
+    FAIL() << "no error";
+  } catch (const RunError& e) {
+    EXPECT_EQ(std::string(e.what()), d / "Zupo.ini: the configuration file does not exist");
+  }
+  WriteRun(d, "0,5", "10\r\n");
+  try {
+    ReadRunInfo(d.Path());
+    FAIL() << "no error";
+  } catch (const RunError& e) {
+    EXPECT_EQ(std::string(e.what()), d / "Zupo.ini: [Traders] Lambda=0,5 is not a number");
+  }
+}
+
+} // namespace
+} // namespace zupo
