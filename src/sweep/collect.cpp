@@ -159,8 +159,15 @@ std::string StudySummaryCsv(const Study& study, const std::vector<CollectedRun>&
 }
 
 std::vector<KeyStat> AggregateStats(const Study& study, const std::vector<CollectedRun>& runs) {
+  // A key set to one value for the whole study is a constant: no chart of its own, and not
+  // part of the series names.
+  std::vector<bool> varies(study.Keys.size(), false);
+  for (size_t k = 0; k < study.Keys.size(); ++k)
+    for (const CollectedRun& r : runs)
+      varies[k] = varies[k] || r.Run.Values[k] != runs.front().Run.Values[k];
   std::vector<KeyStat> out;
   for (size_t k = 0; k < study.Keys.size(); ++k) {
+    if (!varies[k]) continue;
     // The key's values and the series (the other keys' values), in the order of the study.
     std::vector<std::string> xs, names;
     std::vector<size_t> xOf(runs.size()), seriesOf(runs.size());
@@ -168,7 +175,7 @@ std::vector<KeyStat> AggregateStats(const Study& study, const std::vector<Collec
       const auto& vals = runs[i].Run.Values;
       std::string name;
       for (size_t o = 0; o < study.Keys.size(); ++o)
-        if (o != k) name += (name.empty() ? "" : ", ") + study.Keys[o] + "=" + vals[o];
+        if (o != k && varies[o]) name += (name.empty() ? "" : ", ") + study.Keys[o] + "=" + vals[o];
       auto find = [](std::vector<std::string>& list, const std::string& v) {
         for (size_t j = 0; j < list.size(); ++j)
           if (list[j] == v) return j;

@@ -46,8 +46,8 @@ struct KeyStat {
   std::vector<StatSeries> Series;
 };
 
-// For each swept key and each main statistic, in that order. Only finished runs with a report
-// count; values that are not numbers ("nan") are left out.
+// For each swept key that takes more than one value and each main statistic, in that order. Only
+// finished runs with a report count; values that are not numbers ("nan") are left out.
 std::vector<KeyStat> AggregateStats(const Study& study, const std::vector<CollectedRun>& runs);
 
 // The file name of the chart of one KeyStat, relative to the study folder.

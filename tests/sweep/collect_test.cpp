@@ -37,17 +37,18 @@ const KeyStat& Find(const std::vector<KeyStat>& stats, const std::string& key,
 }
 
 TEST(Collect, EachStatisticAgainstEachKeyIsMeanAndSdOverReplicates) {
-  Study study{"/s", {"Irate", "BinarySet"}, {}};
+  // Gen_No is set to one value: a constant of the study.
+  Study study{"/s", {"Irate", "Gen_No", "BinarySet"}, {}};
   const auto F = JobState::Finished;
   std::vector<CollectedRun> runs{
-      Collected("0000", {"0.05", "+\\"}, 1, F, Report("100", "0.5")),
-      Collected("0001", {"0.05", "+\\"}, 2, F, Report("104", "nan")),
-      Collected("0002", {"0.05", "*\\"}, 1, F, Report("90", "0.1")),
-      Collected("0003", {"0.05", "*\\"}, 2, JobState::Stopped, Report("999", "9")), // not finished
-      Collected("0004", {"0.1", "+\\"}, 1, F, Report("50", "0.2")),
-      Collected("0005", {"0.1", "+\\"}, 2, F, {}), // no report
-      Collected("0006", {"0.1", "*\\"}, 1, F, Report("60", "0.3")),
-      Collected("0007", {"0.1", "*\\"}, 2, F, Report("64", "0.3")),
+      Collected("0000", {"0.05", "30", "+\\"}, 1, F, Report("100", "0.5")),
+      Collected("0001", {"0.05", "30", "+\\"}, 2, F, Report("104", "nan")),
+      Collected("0002", {"0.05", "30", "*\\"}, 1, F, Report("90", "0.1")),
+      Collected("0003", {"0.05", "30", "*\\"}, 2, JobState::Stopped, Report("999", "9")),
+      Collected("0004", {"0.1", "30", "+\\"}, 1, F, Report("50", "0.2")),
+      Collected("0005", {"0.1", "30", "+\\"}, 2, F, {}), // no report
+      Collected("0006", {"0.1", "30", "*\\"}, 1, F, Report("60", "0.3")),
+      Collected("0007", {"0.1", "30", "*\\"}, 2, F, Report("64", "0.3")),
   };
   auto stats = AggregateStats(study, runs);
   ASSERT_EQ(stats.size(), 2 * MainStats().size());
@@ -75,9 +76,10 @@ TEST(Collect, EachStatisticAgainstEachKeyIsMeanAndSdOverReplicates) {
   EXPECT_EQ(ChartFile(bySet), "charts/BinarySet-price_mean.png");
 
   std::string html = StudyHtml(study, runs, stats, std::vector<bool>(stats.size(), true));
-  EXPECT_NE(html.find("<td>0.05</td><td>+\\</td><td>2</td><td>2</td><td>102 &plusmn; 2.82843"
-                      "</td>"),
-            std::string::npos)
+  EXPECT_NE(
+      html.find("<td>0.05</td><td>30</td><td>+\\</td><td>2</td><td>2</td><td>102 &plusmn; 2.82843"
+                "</td>"),
+      std::string::npos)
       << html;
   EXPECT_NE(html.find("8 runs: 7 finished, 0 running, 1 stopped"), std::string::npos);
   EXPECT_NE(html.find("<img src=\"charts/Irate-hill_top5.png\""), std::string::npos);
