@@ -172,6 +172,9 @@ int Collect(const std::string& dir) {
   int charts = 0;
 #ifdef ZUPO_SWEEP_CHARTS
   zupo::EnsureDir(study.Dir + "/charts");
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(study.Dir + "/charts", ec))
+    if (e.path().extension() == ".png") std::filesystem::remove(e.path(), ec); // earlier charts
   for (size_t i = 0; i < stats.size(); ++i) {
     drawn[i] = DrawChart(stats[i], study.Dir + "/" + zupo::ChartFile(stats[i]));
     charts += drawn[i];

@@ -5,7 +5,6 @@
 #include <cctype>
 
 #include "core/errors.h"
-#include "core/ini.h"
 
 namespace zupo {
 
@@ -17,7 +16,7 @@ struct KnownKey {
   bool WrittenByRun; // control keys: the run writes them, a study cannot set them
 };
 
-// Every key the run reads or writes, with its usual section.
+// Every key the run reads or writes, with the section the run reads it from.
 constexpr KnownKey kKeys[] = {
     {"H0", "Stock_Market", false},     {"M0", "Stock_Market", false},
     {"Irate", "Stock_Market", false},  {"Beta", "Stock_Market", false},
@@ -40,8 +39,6 @@ constexpr KnownKey kKeys[] = {
     {"Exit", "Common", true},          {"No_Memory", "Common", true},
     {"Stop_No", "Common", true},
 };
-
-constexpr std::array<const char*, 3> kSections{"Common", "Stock_Market", "Traders"};
 
 bool SameName(const std::string& a, const std::string& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -78,7 +75,7 @@ std::vector<std::string> SplitValues(const std::string& list) {
 
 } // namespace
 
-std::vector<SweepAxis> ParseSets(const std::vector<std::string>& sets, const std::string& baseIni) {
+std::vector<SweepAxis> ParseSets(const std::vector<std::string>& sets) {
   std::vector<SweepAxis> axes;
   for (const std::string& set : sets) {
     const std::string where = "--set " + set;
@@ -96,11 +93,6 @@ std::vector<SweepAxis> ParseSets(const std::vector<std::string>& sets, const std
     SweepAxis axis;
     axis.Key = key->Name;
     axis.Section = key->Section;
-    for (const char* section : kSections)
-      if (IniRead(baseIni, section, axis.Key, "\x01") != "\x01") {
-        axis.Section = section;
-        break;
-      }
     axis.Values = SplitValues(set.substr(eq + 1));
     for (size_t i = 0; i < axis.Values.size(); ++i) {
       const std::string& v = axis.Values[i];

@@ -22,11 +22,11 @@ struct GridRun {
   uint32_t Seed = 0;               // study seed + Index
 };
 
-// Parses the --set options ("KEY=v1,v2,...") against the base configuration: the key must be a
-// parameter key of the configuration (not one the run writes itself), each key swept once, each
-// value listed once and free of line breaks. The section is the one of the base file that holds
-// the key, else the key's usual section. RunError says which option is at fault.
-std::vector<SweepAxis> ParseSets(const std::vector<std::string>& sets, const std::string& baseIni);
+// Parses the --set options ("KEY=v1,v2,..."): the key must be a parameter key of the
+// configuration (not one the run writes itself), each key swept once, each value listed once and
+// free of line breaks. The section is the one the run reads the key from. RunError says which
+// option is at fault.
+std::vector<SweepAxis> ParseSets(const std::vector<std::string>& sets);
 
 // The product of the axes' values, each point repeated `replicates` times. RunError when the
 // seeds would leave the range of a run's seed (0..4294967295).

@@ -262,7 +262,7 @@ int PlanStudy(const PlanOptions& opt) {
     throw RunError(opt.Cli + ": the zupo-cli program the runs need is not there (see --cli)");
   if (opt.ReportFrom > 0 && !opt.Report)
     throw RunError("--report-from needs the report (leave out --no-report)");
-  std::vector<SweepAxis> axes = ParseSets(opt.Sets, base + "/Zupo.ini");
+  std::vector<SweepAxis> axes = ParseSets(opt.Sets);
   std::vector<GridRun> runs = ExpandGrid(axes, opt.Replicates, opt.Seed);
   CheckValues(base, axes, runs);
 

@@ -3,39 +3,27 @@
 #include <gtest/gtest.h>
 
 #include "core/errors.h"
-#include "testutil.h"
 
 namespace zupo {
 namespace {
 
-// A base configuration that keeps Gen_No in [Common] instead of its usual section.
-class GridTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    test::WriteText(ini_, "[Common]\r\nGen_No=100\r\nStop_No=0\r\n[Stock_Market]\r\nIrate=0.1\r\n"
-                          "[Traders]\r\nG_Gap=20\r\n");
-  }
-  test::TempDir dir_;
-  std::string ini_ = dir_ / "Zupo.ini";
-};
-
-TEST_F(GridTest, KeysTakeTheirOwnSpellingAndTheSectionThatHoldsThem) {
-  auto axes = ParseSets({"irate= 0.05 , 0.1", "gen_no=30", "theta1=0.5,1"}, ini_);
+TEST(Grid, KeysTakeTheirOwnSpellingAndTheSectionTheRunReadsThemFrom) {
+  auto axes = ParseSets({"irate= 0.05 , 0.1", "gen_no=30", "DO_DIM=1"});
   ASSERT_EQ(axes.size(), 3u);
   EXPECT_EQ(axes[0].Key, "Irate");
   EXPECT_EQ(axes[0].Section, "Stock_Market");
   EXPECT_EQ(axes[0].Values, (std::vector<std::string>{"0.05", "0.1"}));
   EXPECT_EQ(axes[1].Key, "Gen_No");
-  EXPECT_EQ(axes[1].Section, "Common"); // where the base file has it
-  EXPECT_EQ(axes[2].Key, "Theta1");
-  EXPECT_EQ(axes[2].Section, "Traders"); // missing from the file: its usual section
+  EXPECT_EQ(axes[1].Section, "Traders");
+  EXPECT_EQ(axes[2].Key, "Do_Dim");
+  EXPECT_EQ(axes[2].Section, "Common");
   // A symbol list keeps its backslashes; an empty value is a value.
-  auto lists = ParseSets({"BinarySet=+\\-\\,+\\*\\", "Const_Item="}, ini_);
+  auto lists = ParseSets({"BinarySet=+\\-\\,+\\*\\", "Const_Item="});
   EXPECT_EQ(lists[0].Values, (std::vector<std::string>{"+\\-\\", "+\\*\\"}));
   EXPECT_EQ(lists[1].Values, (std::vector<std::string>{""}));
 }
 
-TEST_F(GridTest, BadSetOptionsAreRefusedWithTheOptionNamed) {
+TEST(Grid, BadSetOptionsAreRefusedWithTheOptionNamed) {
   struct Case {
     std::vector<std::string> sets;
     std::string message;
@@ -51,7 +39,7 @@ TEST_F(GridTest, BadSetOptionsAreRefusedWithTheOptionNamed) {
   };
   for (const Case& c : cases) {
     try {
-      ParseSets(c.sets, ini_);
+      ParseSets(c.sets);
       ADD_FAILURE() << c.sets.back() << " was accepted";
     } catch (const RunError& e) {
       EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
