@@ -6,8 +6,10 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -68,6 +70,13 @@ int Run(const std::string& dir, int jobs) {
   if (::isatty(2)) args.push_back("--bar");
   args.push_back("sh " + zupo::ShellQuote(study.Dir + "/task.sh") + " {#}");
   args.insert(args.end(), {"::::", study.Dir + "/jobs.txt"});
+
+  // Two runners on one study would start two zupo-cli on the same run folder.
+  const std::string lockFile = study.Dir + "/run.lock";
+  int lock = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (lock < 0) throw zupo::RunError(lockFile + ": cannot be opened");
+  if (::flock(lock, LOCK_EX | LOCK_NB) != 0)
+    throw zupo::RunError(study.Dir + ": another zupo-sweep run is working on this study");
 
   std::printf("Running %zu runs of %s with GNU parallel (finished runs are skipped)\n",
               study.Runs.size(), study.Dir.c_str());

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <set>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -169,6 +170,18 @@ TEST(SweepEndToEnd, InterruptedStudyResumesAndCollectsEveryRunOnce) {
                 test::ReadText(again.RunDir(again.Runs[i]) + "/" + f));
     }
   }
+}
+
+TEST(SweepEndToEnd, OneRunnerPerStudy) {
+  test::TempDir dir;
+  fs::copy(ZUPO_SOURCE_DIR "/examples/default", dir / "base", fs::copy_options::recursive);
+  ASSERT_EQ(Sweep("plan " + dir / "base" + " " + dir / "study --set Gen_No=2 --no-report"), 0);
+  int fd = ::open((dir / "study/run.lock").c_str(), O_RDWR | O_CREAT, 0644);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  EXPECT_EQ(Sweep("run " + dir / "study"), 1);
+  EXPECT_FALSE(fs::exists(dir / "study/logs/0000.log")); // nothing was started
+  ::close(fd);
+  EXPECT_EQ(Sweep("run " + dir / "study"), 0);
 }
 
 } // namespace
