@@ -74,11 +74,13 @@ int main(int argc, char** argv) {
   app.add_option("--seed", seed, "deterministic clock: same seed and inputs, same files")
       ->check(CLI::Range(0LL, 4294967295LL));
   app.add_flag("--quiet", quiet, "print only errors and the final summary");
-  app.add_flag("--report", report,
-               "after a finished run, write its report (zupo-report) into RUN_DIR/report/");
+  CLI::Option* reportOpt =
+      app.add_flag("--report", report,
+                   "after a finished run, write its report (zupo-report) into RUN_DIR/report/");
   app.add_option("--report-from", reportFrom,
                  "first generation of the report (leaves out a burn-in)")
-      ->check(CLI::NonNegativeNumber);
+      ->check(CLI::NonNegativeNumber)
+      ->needs(reportOpt);
   CLI11_PARSE(app, argc, argv);
 
   std::string appDir = ProgramDir();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <numbers>
 
 #include "report/stats.h"
@@ -21,8 +22,11 @@ ChartLine Series(const std::string& name, std::vector<double> x, std::vector<dou
   return l;
 }
 
+// Numbers in a caption: six significant digits are plenty to read.
 std::string Fig(double v) {
-  return FormatFigure(v);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.6g", v);
+  return buf;
 }
 
 ReportChart PriceChart(const Data1Table& t, const RunInfo& info, const RunSummary& s) {
