@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 BENCH_BUILD?= build-release
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: deps build test test-asan run screenshot bench clean format
+.PHONY: deps build test test-asan test-cluster run screenshot bench clean format
 
 deps:
 	@scripts/install-deps
@@ -20,6 +20,25 @@ test-asan: deps
 	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DZUPO_SANITIZE=ON >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	@cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# A study of the example (2 x 2 grid, 2 replicates, 30 generations) on a single-node Slurm
+# started here: submitted with sbatch --wait, then collected. Needs root.
+CLUSTER_DIR ?= /tmp/zupo-cluster
+test-cluster: build
+	@scripts/install-deps cluster
+	@rm -rf $(CLUSTER_DIR) && mkdir -p $(CLUSTER_DIR)
+	@scripts/local-slurm start $(CLUSTER_DIR)/slurm
+	@export SLURM_CONF=$(CLUSTER_DIR)/slurm/slurm.conf; \
+	  $(BUILD)/zupo-sweep plan examples/default $(CLUSTER_DIR)/study --set Irate=0.05,0.1 \
+	    --set G_Gap=5,10 --set Gen_No=30 --replicates 2 --seed 1 --time 0:10:00 --mem 500M && \
+	  sinfo && sbatch --wait $(CLUSTER_DIR)/study/sweep.sbatch && \
+	  $(BUILD)/zupo-sweep status $(CLUSTER_DIR)/study && \
+	  $(BUILD)/zupo-sweep collect $(CLUSTER_DIR)/study && \
+	  cut -d, -f1,3,4,6-10,16,17 $(CLUSTER_DIR)/study/summary.csv && \
+	  test "$$(grep -c ',0,finished,30,' $(CLUSTER_DIR)/study/summary.csv)" = 8; \
+	  rc=$$?; scripts/local-slurm stop $(CLUSTER_DIR)/slurm; \
+	  if [ $$rc -eq 0 ]; then echo "test-cluster: 8 of 8 runs finished on Slurm; study in $(CLUSTER_DIR)/study"; \
+	  else echo "test-cluster: FAILED (study and logs in $(CLUSTER_DIR))"; fi; exit $$rc
 
 # The window program when there is a display to show it on and it was built, else zupo-cli.
 run: build

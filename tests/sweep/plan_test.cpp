@@ -1,0 +1,220 @@
+#include "sweep/plan.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+
+#include "core/errors.h"
+#include "core/ini.h"
+#include "testutil.h"
+
+namespace fs = std::filesystem;
+
+namespace zupo {
+namespace {
+
+// A copy of the example run folder as the base of a study, and a study folder beside it.
+class PlanTest : public ::testing::Test {
+public:
+  void SetUp() override {
+    fs::copy(ZUPO_SOURCE_DIR "/examples/default", base_, fs::copy_options::recursive);
+    opt_.BaseDir = base_;
+    opt_.StudyDir = study_;
+    opt_.Cli = ZUPO_CLI;
+    opt_.Sets = {"Irate=0.05,0.1", "G_Gap=5"};
+    opt_.Replicates = 2;
+    opt_.Seed = 40;
+  }
+  std::vector<std::string> Entries() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_.Path()))
+      names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  test::TempDir dir_;
+  std::string base_ = dir_ / "base";
+  std::string study_ = dir_ / "study";
+  PlanOptions opt_;
+};
+
+TEST_F(PlanTest, EachRunIsAConfiguredCopyAndTheStudyFilesNameThem) {
+  ASSERT_EQ(PlanStudy(opt_), 4);
+  EXPECT_EQ(test::ReadText(study_ + "/manifest.csv"), "run_id,folder,Irate,G_Gap,replicate,seed\n"
+                                                      "0000,runs/0000,0.05,5,1,40\n"
+                                                      "0001,runs/0001,0.05,5,2,41\n"
+                                                      "0002,runs/0002,0.1,5,1,42\n"
+                                                      "0003,runs/0003,0.1,5,2,43\n");
+  std::string cli = ZUPO_CLI;
+  EXPECT_EQ(test::ReadText(study_ + "/jobs.txt"),
+            cli + " --seed 40 --quiet --report " + study_ + "/runs/0000\n" + cli +
+                " --seed 41 --quiet --report " + study_ + "/runs/0001\n" + cli +
+                " --seed 42 --quiet --report " + study_ + "/runs/0002\n" + cli +
+                " --seed 43 --quiet --report " + study_ + "/runs/0003\n");
+  std::string ini = study_ + "/runs/0002/Zupo.ini";
+  EXPECT_EQ(IniRead(ini, "Stock_Market", "Irate", "?"), "0.1");
+  EXPECT_EQ(IniRead(ini, "Traders", "G_Gap", "?"), "5");
+  EXPECT_EQ(IniRead(ini, "Common", "Irate", "?"), "?"); // set where it lives, not added twice
+  EXPECT_EQ(IniRead(ini, "Traders", "Gen_No", "?"), "1000");
+  EXPECT_EQ(test::ReadText(study_ + "/runs/0002/Data.txt"), test::ReadText(base_ + "/Data.txt"));
+  EXPECT_TRUE(fs::exists(study_ + "/runs/0003/run/Dstar.txt"));
+  EXPECT_TRUE(fs::is_directory(study_ + "/logs"));
+  for (const char* f : {"sweep.sbatch", "task.sh", "README.txt"})
+    EXPECT_TRUE(fs::exists(study_ + "/" + f)) << f;
+  // The base is untouched and nothing of the planning is left beside the study.
+  EXPECT_EQ(test::ReadText(base_ + "/Zupo.ini"),
+            test::ReadText(ZUPO_SOURCE_DIR "/examples/default/Zupo.ini"));
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"base", "study"}));
+}
+
+TEST_F(PlanTest, AnEmptyStudyFolderIsUsedAndTheReportStartIsPassedOn) {
+  fs::create_directory(study_);
+  opt_.Sets = {};
+  opt_.Replicates = 1;
+  opt_.ReportFrom = 200;
+  ASSERT_EQ(PlanStudy(opt_), 1);
+  EXPECT_EQ(test::ReadText(study_ + "/jobs.txt"), std::string(ZUPO_CLI) +
+                                                      " --seed 40 --quiet --report --report-from "
+                                                      "200 " +
+                                                      study_ + "/runs/0000\n");
+}
+
+TEST_F(PlanTest, EveryRefusalNamesItsCauseAndWritesNothing) {
+  struct Case {
+    std::string name;
+    std::function<void(PlanTest&)> prepare;
+    std::string message;
+  };
+  auto set = [](std::vector<std::string> sets) {
+    return [sets](PlanTest& t) { t.opt_.Sets = sets; };
+  };
+  auto key = [](const char* section, const char* k, const char* v) {
+    return [=](PlanTest& t) { IniWrite(t.base_ + "/Zupo.ini", section, k, v); };
+  };
+  const Case cases[] = {
+      {"unknown key", set({"Interest=1"}), "\"Interest\" is not a key of the configuration"},
+      {"bad real", set({"Irate=0.1,abc"}),
+       "--set Irate=abc: " + base_ +
+           "/Zupo.ini [Stock_Market] Irate: \"abc\" is not a valid "
+           "number"},
+      {"bad integer", set({"G_Gap=1.5"}), "[Traders] G_Gap: \"1.5\" is not a valid integer"},
+      {"too many variables", set({"X_Var=A\\B\\C\\D\\E\\F\\G\\H\\I\\J\\K\\L\\M\\N\\O\\P\\"}),
+       "--set X_Var="},
+      {"missing data file", set({"Data_File=Other.txt"}), "Other.txt does not exist"},
+      {"base without Zupo.ini", [](PlanTest& t) { fs::remove(t.base_ + "/Zupo.ini"); },
+       base_ + "/Zupo.ini: the base run folder has no Zupo.ini"},
+      {"started base", key("Common", "Stop_No", "12"), "holds a started run"},
+      {"run folder outside the copy", key("Common", "Tree_Path1", "/tmp/"),
+       "lies outside the run folder"},
+      {"study holds a study", [](PlanTest& t) { PlanStudy(t.opt_); },
+       study_ + ": already holds a study"},
+      {"study not empty", [](PlanTest& t) { test::WriteText(t.study_ + "/notes.txt", "x"); },
+       "the study folder is not empty"},
+      {"study inside the base", [](PlanTest& t) { t.opt_.StudyDir = t.base_ + "/study"; },
+       "must not lie inside the base folder"},
+      {"no zupo-cli", [](PlanTest& t) { t.opt_.Cli = t.dir_ / "zupo-cli"; },
+       "the zupo-cli program the runs need is not there"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    fs::remove_all(base_);
+    fs::remove_all(study_);
+    SetUp();
+    if (c.name == "study not empty") fs::create_directory(study_);
+    c.prepare(*this);
+    auto before = Entries();
+    std::string studyBefore =
+        fs::exists(study_ + "/manifest.csv") ? test::ReadText(study_ + "/manifest.csv") : "";
+    try {
+      PlanStudy(opt_);
+      ADD_FAILURE() << "planned";
+    } catch (const RunError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(Entries(), before);
+    EXPECT_FALSE(fs::exists(base_ + "/study"));
+    if (!studyBefore.empty()) {
+      EXPECT_EQ(test::ReadText(study_ + "/manifest.csv"), studyBefore);
+    }
+  }
+}
+
+TEST(PlanFiles, JobLinesQuoteWhatTheShellWouldSplit) {
+  EXPECT_EQ(ShellQuote("/opt/zupo/zupo-cli"), "/opt/zupo/zupo-cli");
+  EXPECT_EQ(ShellQuote("/data/my study/runs/0001"), "'/data/my study/runs/0001'");
+  EXPECT_EQ(ShellQuote("it's"), "'it'\\''s'");
+  EXPECT_EQ(ShellQuote("$HOME"), "'$HOME'");
+  EXPECT_EQ(ShellQuote(""), "''");
+  PlanOptions opt;
+  opt.Cli = "/opt/zupo/zupo-cli";
+  opt.Report = false;
+  EXPECT_EQ(JobLine(opt, 7, "/data/a b/runs/0003"),
+            "/opt/zupo/zupo-cli --seed 7 --quiet '/data/a b/runs/0003'\n");
+}
+
+TEST(PlanFiles, SlurmScriptIsAnArrayOverTheJobs) {
+  SlurmOptions s;
+  EXPECT_EQ(SbatchText(s, "/data/st", 8), "#!/bin/bash\n"
+                                          "#SBATCH --job-name=zupo-sweep\n"
+                                          "#SBATCH --array=0-7%50\n"
+                                          "#SBATCH --ntasks=1\n"
+                                          "#SBATCH --cpus-per-task=1\n"
+                                          "#SBATCH --time=12:00:00\n"
+                                          "#SBATCH --mem=1G\n"
+                                          "#SBATCH --output=/data/st/logs/slurm-%A_%4a.out\n"
+                                          "# Task N runs line N+1 of jobs.txt through task.sh, "
+                                          "which skips a run that finished, so\n"
+                                          "# submitting this script again resumes an "
+                                          "interrupted study.\n"
+                                          "exec /bin/sh /data/st/task.sh "
+                                          "\"$((SLURM_ARRAY_TASK_ID + 1))\"\n");
+  s.Limit = 0;
+  s.Time = "2:00:00";
+  s.Mem = "500M";
+  s.Partition = "short";
+  std::string t = SbatchText(s, "/data/st", 12000);
+  EXPECT_NE(t.find("#SBATCH --array=0-11999\n"), std::string::npos) << t;
+  EXPECT_NE(t.find("#SBATCH --time=2:00:00\n#SBATCH --mem=500M\n#SBATCH --partition=short\n"
+                   "#SBATCH --output=/data/st/logs/slurm-%A_%5a.out\n"),
+            std::string::npos)
+      << t;
+}
+
+// task.sh runs one line of jobs.txt, records its exit status and skips a finished run.
+TEST(PlanFiles, TaskScriptRecordsExitStatusAndSkipsFinishedRuns) {
+  test::TempDir dir;
+  fs::create_directory(dir / "logs");
+  test::WriteText(dir / "jobs.txt", "echo first run\nexit 3\necho $((1 + 1)) && exit 2\n");
+  test::WriteText(dir / "task.sh", TaskScript(dir.Path(), 3));
+  auto task = [&](int n) {
+    std::string cmd =
+        "sh " + dir / "task.sh" + " " + std::to_string(n) + " >>" + dir / "out" + " 2>&1";
+    return WEXITSTATUS(std::system(cmd.c_str()));
+  };
+  EXPECT_EQ(task(1), 0);
+  EXPECT_EQ(task(2), 3);
+  EXPECT_EQ(task(3), 2);
+  EXPECT_EQ(task(4), 1);
+  EXPECT_EQ(task(1), 0); // finished before: not run again
+  EXPECT_EQ(task(2), 3); // stopped: run again
+  EXPECT_EQ(test::ReadText(dir / "logs/0000.exit"), "0\n");
+  EXPECT_EQ(test::ReadText(dir / "logs/0001.exit"), "3\n");
+  EXPECT_EQ(test::ReadText(dir / "logs/0002.exit"), "2\n");
+  EXPECT_EQ(test::ReadText(dir / "out"),
+            "run 0000: finished\n"
+            "run 0001: stopped; it resumes when the study runs again\n"
+            "run 0002: failed with exit status 2, see logs/0002.log\n"
+            "run 0003: jobs.txt has no line 4\n"
+            "run 0000: finished before\n"
+            "run 0001: stopped; it resumes when the study runs again\n");
+  std::string log = test::ReadText(dir / "logs/0000.log");
+  EXPECT_EQ(log.substr(0, 3), "== ");
+  EXPECT_NE(log.find(": echo first run\nfirst run\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("== ", 3), std::string::npos); // one attempt only
+  EXPECT_NE(test::ReadText(dir / "logs/0002.log").find("\n2\n"), std::string::npos);
+}
+
+} // namespace
+} // namespace zupo

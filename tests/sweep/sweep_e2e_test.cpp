@@ -1,0 +1,188 @@
+// A whole study through the programs: plan, run with GNU parallel, killed, run again, collect.
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <set>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "core/textio.h"
+#include "sweep/status.h"
+#include "sweep/study.h"
+#include "testutil.h"
+
+namespace fs = std::filesystem;
+
+namespace zupo {
+namespace {
+
+int Sweep(const std::string& args) {
+  std::string cmd = std::string(ZUPO_SWEEP) + " " + args + " >/dev/null 2>&1";
+  return WEXITSTATUS(std::system(cmd.c_str()));
+}
+
+// Starts `zupo-sweep run` in a session of its own, so that every process it starts (GNU parallel
+// puts each job in a process group of its own) can be found and killed.
+pid_t StartRun(const std::string& study) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setsid();
+    int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    ::execl(ZUPO_SWEEP, ZUPO_SWEEP, "run", study.c_str(), "-j", "2", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  return pid;
+}
+
+void KillSession(pid_t sid) {
+  for (const auto& e : fs::directory_iterator("/proc")) {
+    std::string name = e.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::string stat;
+    try {
+      stat = ReadWholeFile(e.path().string() + "/stat");
+    } catch (const std::exception&) {
+      continue;
+    }
+    // pid (comm) state ppid pgrp session ...
+    int ppid = 0, pgrp = 0, session = 0;
+    char state = 0;
+    size_t close = stat.rfind(')');
+    if (close == std::string::npos ||
+        std::sscanf(stat.c_str() + close + 1, " %c %d %d %d", &state, &ppid, &pgrp, &session) != 4)
+      continue;
+    if (session == sid) ::kill(std::stoi(name), SIGKILL);
+  }
+}
+
+std::set<std::string> FinishedRuns(const Study& study) {
+  std::set<std::string> ids;
+  for (const ManifestRow& r : study.Runs)
+    if (fs::exists(study.ExitFile(r)) && test::ReadText(study.ExitFile(r)) == "0\n")
+      ids.insert(r.Id);
+  return ids;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t nl = text.find('\n', pos);
+    out.push_back(text.substr(pos, nl - pos));
+    pos = nl == std::string::npos ? text.size() : nl + 1;
+  }
+  return out;
+}
+
+TEST(SweepEndToEnd, InterruptedStudyResumesAndCollectsEveryRunOnce) {
+  test::TempDir dir;
+  fs::copy(ZUPO_SOURCE_DIR "/examples/default", dir / "base", fs::copy_options::recursive);
+#ifdef ZUPO_HAVE_REPORT
+  const std::string report = "";
+#else
+  const std::string report = " --no-report";
+#endif
+  const std::string grid = " --set Irate=0.05,0.1 --set G_Gap=5,10 --set Gen_No=30 "
+                           "--replicates 2 --seed 21" +
+                           report;
+  ASSERT_EQ(Sweep("plan " + dir / "base" + " " + dir / "study" + grid), 0);
+  Study study = ReadStudy(dir / "study");
+  ASSERT_EQ(study.Runs.size(), 8u);
+
+  // Interrupted as soon as the first runs finish.
+  pid_t pid = StartRun(study.Dir);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(300);
+  std::set<std::string> before;
+  while (before.empty() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    before = FinishedRuns(study);
+  }
+  KillSession(pid);
+  ::waitpid(pid, nullptr, 0);
+  ASSERT_FALSE(before.empty());
+  before = FinishedRuns(study);
+  ASSERT_LT(before.size(), 8u);
+
+  // The same command again: finished runs are skipped, the others resume.
+  ASSERT_EQ(Sweep("run " + study.Dir + " -j 2"), 0);
+  ASSERT_EQ(Sweep("status " + study.Dir), 0);
+  ASSERT_EQ(Sweep("collect " + study.Dir), 0);
+  int resumed = 0;
+  for (const ManifestRow& r : study.Runs) {
+    SCOPED_TRACE(r.Id);
+    std::string log = test::ReadText(study.LogFile(r));
+    int attempts = 0;
+    for (const std::string& l : Lines(log)) attempts += l.rfind("== ", 0) == 0;
+    if (before.count(r.Id)) {
+      EXPECT_EQ(attempts, 1); // finished before the kill: not run again
+    }
+    EXPECT_GE(attempts, 1);
+    resumed += attempts > 1;
+    // Every generation exactly once, in order.
+    std::vector<std::string> rows = Lines(test::ReadText(study.RunDir(r) + "/run/Data1.txt"));
+    ASSERT_EQ(rows.size(), 31u);
+    for (int g = 1; g <= 30; ++g) {
+      EXPECT_EQ(std::atoi(rows[static_cast<size_t>(g)].c_str()), g);
+    }
+  }
+  EXPECT_GE(resumed, 1) << "no run was cut off mid-run by the kill";
+
+  // summary.csv: one finished row per run, with the manifest's columns first.
+  std::vector<std::string> summary = Lines(test::ReadText(study.Dir + "/summary.csv"));
+  ASSERT_EQ(summary.size(), 9u);
+  EXPECT_EQ(summary[0].substr(0, 85), "run_id,folder,Irate,G_Gap,Gen_No,replicate,seed,"
+                                      "exit_status,state,generations,run_dir");
+  std::set<std::string> seeds;
+  for (size_t i = 1; i < summary.size(); ++i) {
+    std::vector<std::string> f = SplitCsvLine(summary[i]);
+    ASSERT_EQ(f.size(), 36u);
+    EXPECT_EQ(f[0], study.Runs[i - 1].Id);
+    EXPECT_EQ(f[7] + " " + f[8] + " " + f[9], "0 finished 30");
+#ifdef ZUPO_HAVE_REPORT
+    EXPECT_EQ(f[14], "1"); // the report's complete
+#endif
+    seeds.insert(f[6]);
+  }
+  EXPECT_EQ(seeds.size(), 8u);
+  EXPECT_NE(test::ReadText(study.Dir + "/study.html").find("<h2>G_Gap</h2>"), std::string::npos);
+  // Replicates differ by their seed only, and their markets differ.
+  EXPECT_NE(test::ReadText(study.RunDir(study.Runs[0]) + "/run/Data1.txt"),
+            test::ReadText(study.RunDir(study.Runs[1]) + "/run/Data1.txt"));
+
+  // Equal seeds, equal files: the runs that finished before the kill, planned again and run
+  // without interruption (without the report, which does not touch the run's files).
+  ASSERT_EQ(Sweep("plan " + dir / "base" + " " + dir / "again" + grid + " --no-report"), 0);
+  Study again = ReadStudy(dir / "again");
+  for (size_t i = 0; i < study.Runs.size(); ++i) {
+    if (!before.count(study.Runs[i].Id)) continue; // a resumed run draws a new clock sequence
+    std::string task = "sh " + again.Dir + "/task.sh " + std::to_string(i + 1) + " >/dev/null";
+    ASSERT_EQ(std::system(task.c_str()), 0);
+    for (const char* f : {"run/Data1.txt", "run/Data2.txt", "run/Backup1.txt", "Data.txt",
+                          "run/0/T0001.dat", "run/0/Best0030.dat"}) {
+      SCOPED_TRACE(study.Runs[i].Id + "/" + f);
+      EXPECT_EQ(test::ReadText(study.RunDir(study.Runs[i]) + "/" + f),
+                test::ReadText(again.RunDir(again.Runs[i]) + "/" + f));
+    }
+  }
+}
+
+TEST(SweepEndToEnd, OneRunnerPerStudy) {
+  test::TempDir dir;
+  fs::copy(ZUPO_SOURCE_DIR "/examples/default", dir / "base", fs::copy_options::recursive);
+  ASSERT_EQ(Sweep("plan " + dir / "base" + " " + dir / "study --set Gen_No=2 --no-report"), 0);
+  int fd = ::open((dir / "study/run.lock").c_str(), O_RDWR | O_CREAT, 0644);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  EXPECT_EQ(Sweep("run " + dir / "study"), 1);
+  EXPECT_FALSE(fs::exists(dir / "study/logs/0000.log")); // nothing was started
+  ::close(fd);
+  EXPECT_EQ(Sweep("run " + dir / "study"), 0);
+}
+
+} // namespace
+} // namespace zupo
