@@ -45,9 +45,13 @@ struct Params {
   std::string DimA_File, DimB_File, DimC_File;
 };
 
+// What a function code computes, chosen once from its name (see ApplyOp).
+enum class SymOp : uint8_t { None, Add, Sub, Mul, Div, Abs, Cos, Exp, Log, Sin, Sqrt };
+
 // The symbol set built from the configuration's lists. Codes 1..NSym index SymTab.
 struct SymbolSet {
   std::array<std::string, MaxSymbols + 1> SymTab{}; // [0] unused
+  std::array<SymOp, MaxSymbols + 1> Op{};           // by code, from SymTab
   std::string ConstItem;                            // "" or one character
   uint8_t NBinary = 0, NUnary = 0, NFunc = 0, NXVar = 0, NYVar = 0, NExtra = 0, NTerm = 0, NSym = 0;
 
@@ -129,6 +133,7 @@ struct RunState {
 struct ModelTextCache {
   std::vector<std::string> Text; // by model number; valid when Known[n]
   std::vector<char> Known;
+  long Writes = 0; // model files written by this run
   void Clear() {
     Text.clear();
     Known.clear();

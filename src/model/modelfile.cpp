@@ -177,6 +177,7 @@ void StoreModelText(Simulation& sim, int n, std::string text) {
   if (sim.ModelTexts.Known[k] && sim.ModelTexts.Text[k] == text) return;
   sim.ModelTexts.Known[k] = 0; // unknown until the write has succeeded
   WriteFileInPlace(name, text);
+  ++sim.ModelTexts.Writes;
   sim.ModelTexts.Text[k] = std::move(text);
   sim.ModelTexts.Known[k] = 1;
 }
