@@ -188,9 +188,9 @@ int main(int argc, char** argv) {
     std::printf("\n");
   }
   std::printf("  %-24s %8.3f ms\n", "all phases", sum / ng * 1e3);
-  double floor = FileFloor(dir, r.LastGen, sim->P.G_Gap, sim->ModelTexts.Writes);
+  double floor = FileFloor(dir, r.LastGen, sim->P.G_Gap, sim->Models.Writes);
   std::printf("file traffic alone:     %.3f ms per generation (%ld model files written)\n",
-              floor * 1e3, sim->ModelTexts.Writes);
+              floor * 1e3, sim->Models.Writes);
   fs::remove_all(dir);
   return 0;
 }

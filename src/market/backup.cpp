@@ -23,7 +23,7 @@ namespace {
 
 // The text being built, one line kind per helper.
 struct Writer {
-  std::string s;
+  std::string& s;
   void Fixed(long double v) {
     AppendFixed(s, v, 12, 5);
     EndLine(s);
@@ -125,12 +125,18 @@ private:
 } // namespace
 
 std::string BackupText(const Simulation& sim) {
+  std::string s;
+  AppendBackupText(sim, s);
+  return s;
+}
+
+void AppendBackupText(const Simulation& sim, std::string& out) {
   const TraderBook& T = sim.T;
   const MarketState& M = sim.M;
   const Statistics& St = sim.St;
   const RunState& R = sim.R;
-  Writer w;
-  w.s.reserve(180000);
+  Writer w{out};
+  w.s.reserve(w.s.size() + 240000);
   w.s += "GEN=" + FormatInt(R.RunGen) + "  First=" + FormatInt(T.PrevBase) +
          "  Second=" + FormatInt(T.CurBase);
   EndLine(w.s);
@@ -168,7 +174,6 @@ std::string BackupText(const Simulation& sim) {
   w.s += ' ' + FormatInt(R.SucceedNo) + ' ' + FormatInt(R.MartingaleNo) + ' ' +
          FormatInt(R.VisitGenNo, 3) + ' ' + FormatInt(R.VisitLibNo);
   EndLine(w.s);
-  return w.s;
 }
 
 int BackupGeneration(const std::string& path) {
@@ -202,7 +207,10 @@ void SaveBackup(Simulation& sim, bool keepSameGeneration) {
   // The new checkpoint is complete under its temporary name before Backup1.txt is touched, and
   // Backup1.txt is replaced by a rename, so a kill at any moment leaves a whole Backup1.txt.
   if (exists) ReuseOldCheckpoint(path, old, tmp);
-  WriteFileInPlace(tmp, BackupText(sim));
+  // The text is built in a buffer kept from one checkpoint to the next.
+  sim.FileText.clear();
+  AppendBackupText(sim, sim.FileText);
+  WriteFileInPlace(tmp, sim.FileText);
   if (exists) {
     // Backup11.txt becomes a second name of the current checkpoint (a copy where links fail).
     if (::link(path.c_str(), old.c_str()) != 0) WriteFileInPlace(old, ReadWholeFile(path));

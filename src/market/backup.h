@@ -7,6 +7,7 @@ namespace zupo {
 
 // The checkpoint text (8840 + NXVar + NYVar lines, CR LF).
 std::string BackupText(const Simulation& sim);
+void AppendBackupText(const Simulation& sim, std::string& out);
 // Records RunGen as Stop_No, then writes Tree_Path1/Backup1.txt unless it already holds this
 // generation (exact match of its first line), keeping the previous one as Backup11.txt. The new
 // file is written under a temporary name first, so Backup1.txt is always complete.

@@ -102,7 +102,7 @@ TEST_F(SearchTest, LibraryCandidateMustHaveASmallerError) {
   for (auto [own, after, succeeds] :
        {std::tuple{"R(0.00 )", 3894842479u, 0}, {"R(5.00 )", 2442594960u, 1}}) {
     test::WriteText(ModelFileName(sim, "T", sim.T.PrevBase + I), own);
-    sim.ModelTexts.Clear();
+    sim.Models.Clear();
     Run(SearchModel, 5);
     EXPECT_EQ(sim.Rand.Seed, after);
     EXPECT_TRUE(sim.T.SucceedFlag == succeeds && sim.T.VisitLibFlag == 1 && !sim.T.VisitGenFlag);
