@@ -176,21 +176,27 @@ int main(int argc, char** argv) {
   const int ng = phases.Generations > 0 ? phases.Generations : 1;
   const char* names[zupo::PhaseTimes::Count] = {"forecasts and clearing", "statistics and report",
                                                 "checkpoint", "other files", "learning"};
-  std::printf("mean time per loop generation (%d generations, %d learning):\n", phases.Generations,
-              phases.LearningGenerations);
-  double sum = 0;
+  std::printf("mean time per loop generation (%d generations, %d learning), wall and CPU:\n",
+              phases.Generations, phases.LearningGenerations);
+  double sum = 0, sumCpu = 0;
   for (int k = 0; k < zupo::PhaseTimes::Count; ++k) {
-    double t = phases.Seconds[static_cast<size_t>(k)];
+    double t = phases.Seconds[static_cast<size_t>(k)],
+           c = phases.CpuSeconds[static_cast<size_t>(k)];
     sum += t;
-    std::printf("  %-24s %8.3f ms", names[k], t / ng * 1e3);
+    sumCpu += c;
+    std::printf("  %-24s %8.3f ms %8.3f ms", names[k], t / ng * 1e3, c / ng * 1e3);
     if (k == static_cast<int>(zupo::Phase::Learning) && phases.LearningGenerations > 0)
-      std::printf("  (%.3f ms per learning generation)", t / phases.LearningGenerations * 1e3);
+      std::printf("  (per learning generation %.3f ms, CPU %.3f ms)",
+                  t / phases.LearningGenerations * 1e3, c / phases.LearningGenerations * 1e3);
     std::printf("\n");
   }
-  std::printf("  %-24s %8.3f ms\n", "all phases", sum / ng * 1e3);
+  std::printf("  %-24s %8.3f ms %8.3f ms\n", "all phases", sum / ng * 1e3, sumCpu / ng * 1e3);
+  double floorCpu0 = CpuSeconds();
   double floor = FileFloor(dir, r.LastGen, sim->P.G_Gap, sim->Models.Writes);
-  std::printf("file traffic alone:     %.3f ms per generation (%ld model files written)\n",
-              floor * 1e3, sim->Models.Writes);
+  double floorCpu = (CpuSeconds() - floorCpu0) / r.LastGen;
+  std::printf("file traffic alone:     %.3f ms per generation, CPU %.3f ms (%ld model files "
+              "written)\n",
+              floor * 1e3, floorCpu * 1e3, sim->Models.Writes);
   fs::remove_all(dir);
   return 0;
 }

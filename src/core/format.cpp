@@ -439,8 +439,16 @@ void AppendSci23(std::string& out, long double v) {
   int E = static_cast<int>(std::floor((e + 63) * 0.301029995663981195));
   for (int tries = 0; tries < 3; ++tries) {
     int q = 14 - E; // D = v * 10^q rounded has 15 digits
-    if (q < 0 || q > 19 || e >= 0 || -e > 127) break;
-    u128 D = ShiftRound(u128(m) * Pow10[q], -e);
+    if (q < -19 || q > 19 || -e > 127) break;
+    u128 D;
+    if (q >= 0) {
+      D = ShiftRound(u128(m) * Pow10[q], -e);
+    } else { // v from 10^15 up to 2^63: m / (10^-q * 2^-e), rounded half to even
+      u128 den = u128(Pow10[-q]) << -e;
+      D = u128(m) / den;
+      u128 r = u128(m) % den, half = den / 2;
+      if (r > half || (r == half && (D & 1))) ++D; // den is even: half is exact
+    }
     if (D >= Pow10[15]) {
       ++E;
       continue;

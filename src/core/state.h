@@ -178,6 +178,21 @@ struct SnapshotCache {
   std::array<std::array<bool, 6>, 2> Known{};
 };
 
+// The numbers of the last checkpoint text and where each one's text lies in it. About half the
+// trader fields do not change from one checkpoint to the next; their text is copied.
+struct CheckpointFields {
+  std::string Text;
+  std::vector<long double> Values, NextValues;
+  std::vector<uint32_t> Begin, Len, NextBegin, NextLen;
+};
+
+// What this run knows of its checkpoint files after writing them itself.
+struct CheckpointFiles {
+  int32_t WrittenGen = -1; // the generation in Backup1.txt, -1 when not written by this run
+  bool Rotating = false;   // Backup11.txt is a second, older file beside it
+  CheckpointFields Fields;
+};
+
 struct Simulation {
   Params P;
   SymbolSet S;
@@ -203,6 +218,7 @@ struct Simulation {
   TextReader ExData; // the extra-data file, read line by line when NExtra > 0
 
   ModelStore Models;
+  CheckpointFiles Checkpoint;
   // The text of a large file being built (the checkpoint), kept to reuse its memory.
   std::string FileText;
   DividendCache Dstar;

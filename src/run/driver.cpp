@@ -1,6 +1,7 @@
 #include "run/driver.h"
 
 #include <cstdlib>
+#include <ctime>
 #include <utility>
 
 #include "core/errors.h"
@@ -60,19 +61,30 @@ class PhaseLaps {
 public:
   explicit PhaseLaps(PhaseTimes* times) : times_(times) {}
   void Start() {
-    if (times_) last_ = std::chrono::steady_clock::now();
+    if (!times_) return;
+    last_ = std::chrono::steady_clock::now();
+    lastCpu_ = ThreadCpu();
   }
   void Lap(Phase p) {
     if (!times_) return;
     auto now = std::chrono::steady_clock::now();
+    double cpu = ThreadCpu();
     times_->Seconds[static_cast<size_t>(p)] += std::chrono::duration<double>(now - last_).count();
+    times_->CpuSeconds[static_cast<size_t>(p)] += cpu - lastCpu_;
     last_ = now;
+    lastCpu_ = cpu;
   }
   PhaseTimes* Times() const { return times_; }
 
 private:
+  static double ThreadCpu() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+  }
   PhaseTimes* times_;
   std::chrono::steady_clock::time_point last_{};
+  double lastCpu_ = 0;
 };
 
 class Driver {

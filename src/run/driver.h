@@ -23,8 +23,9 @@ struct RunResult {
 enum class Phase { Forecasts, Statistics, Checkpoint, OtherFiles, Learning };
 struct PhaseTimes {
   static constexpr int Count = 5;
-  std::array<double, Count> Seconds{}; // by Phase
-  int32_t Generations = 0;             // loop generations measured
+  std::array<double, Count> Seconds{};    // wall time, by Phase
+  std::array<double, Count> CpuSeconds{}; // CPU time of the run's thread, by Phase
+  int32_t Generations = 0;                // loop generations measured
   int32_t LearningGenerations = 0;
 };
 
