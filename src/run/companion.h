@@ -1,21 +1,58 @@
 #pragma once
+// The run's side of the companion program ZupoAp, which keeps the model library: its start, the
+// wait for its signal file, and the reading of Mape.txt.
+#include <chrono>
 #include <string>
+#include <sys/types.h>
+#include <vector>
 
 #include "core/state.h"
 #include "run/host.h"
 
 namespace zupo {
 
-// Starts appDir + "ZupoAp" as a separate, detached and silent process without arguments, in the
-// folder of the configuration, with ZUPO_INI holding the configuration's full path. A missing
-// program is not an error (returns false).
-bool StartCompanion(const std::string& appDir, const std::string& iniFile);
+// The companion holds this file in Tree_Path1 locked while it is alive.
+constexpr const char* CompanionLockName = "ZupoAp.lock";
 
-// Waits while the signal file exists; sets ExitRequested when the key Exit reads "1".
-void WaitForCompanion(Simulation& sim, Host& host, const std::string& signalFile);
+// How the companion of this run was started, so that it can be started again.
+struct CompanionLink {
+  std::string AppDir, IniFile;
+  pid_t Pid = -1; // the companion started last (-1: none)
+  // A signal file still there after this long, with no companion holding the lock: the run
+  // warns (once) and starts the companion again.
+  std::chrono::milliseconds RestartAfter{60000};
+  bool Warned = false;
+};
+
+// Starts appDir + "ZupoAp" as a separate, silent process in its own session, without arguments,
+// in the folder of the configuration, with ZUPO_INI (the configuration's full path) and
+// ZUPO_RUN_PID (this process) in its environment. A missing program is not an error: returns -1.
+pid_t StartCompanion(const std::string& appDir, const std::string& iniFile);
+
+// Removes the signal files left in the run folder by an earlier run (every "Gen<g>" but
+// awaitedSignal, which this run waits for), then starts the companion.
+void LaunchCompanion(Simulation& sim, CompanionLink& link, const std::string& awaitedSignal);
+
+// Waits while the signal file exists. Ends when the key Exit reads "1" or the Exit button is
+// pressed (both set ExitRequested). With a link, a companion that is gone is started again after
+// link->RestartAfter.
+void WaitForCompanion(Simulation& sim, Host& host, const std::string& signalFile,
+                      CompanionLink* link = nullptr);
+
+// At the end of a finished run: waits while the companion (holding its lock) serves the run's
+// last signal file, so that the library and Mape.txt are final when the run ends. Returns at once
+// when no companion holds the lock, on the Exit key or button, and after 60 seconds.
+void AwaitLastService(Simulation& sim, Host& host, const std::string& signalFile);
 
 // Reads Tree_Path1/Mape.txt into Mape[1..500], retrying the open until it succeeds or a stop is
-// requested (Exit button or the Exit key); returns false when a stop ended the retry.
+// requested (Exit button or the Exit key); returns false when a stop ended the retry. A line
+// that is missing or does not start with a number is an error naming the file and the line.
 bool ReadMape(Simulation& sim, Host& host);
+
+// The generations of the signal files "Gen<g>" in folder, ascending.
+std::vector<int> SignalGenerations(const std::string& folder);
+
+// True when a process holds the companion lock file at path (nobody does when it is missing).
+bool CompanionLockHeld(const std::string& path);
 
 } // namespace zupo

@@ -92,7 +92,10 @@ public:
   Driver(Simulation& sim, Host& host, Clock& clock, std::string iniFile, std::string appDir,
          PhaseTimes* times)
       : sim_(sim), host_(host), clock_(clock), ini_(std::move(iniFile)), appDir_(std::move(appDir)),
-        laps_(times) {}
+        laps_(times) {
+    companion_.AppDir = appDir_;
+    companion_.IniFile = ini_;
+  }
 
   RunResult Run();
 
@@ -117,6 +120,7 @@ private:
   std::string ini_;
   std::string appDir_;
   std::string signalFile_;
+  CompanionLink companion_;
   bool resumed_ = false;
   // Set at a fresh start until the first checkpoint is written: a checkpoint of the same
   // generation found then was left by an earlier run in this folder and must be replaced.
@@ -171,7 +175,7 @@ void Driver::FreshStart() {
   if (sim_.P.Do_Dim == 0) ReadWindowFiles(sim_);
   sim_.Data1File.Write(Data1Header());
   sim_.Data1File.Flush();
-  if (sim_.P.LibraryProb != 0) StartCompanion(appDir_, ini_);
+  if (sim_.P.LibraryProb != 0) LaunchCompanion(sim_, companion_, signalFile_);
   sim_.R.RunGen = 1;
   sim_.T.PrevBase = 500;
   sim_.T.CurBase = 0;
@@ -215,7 +219,7 @@ void Driver::Resume() {
   if (!FileExists(sim_.P.Data_File))
     throw RunError(sim_.P.Data_File + ": the data file (Data_File) does not exist");
   sim_.R.MsgCount = 1;
-  if (sim_.P.LibraryProb != 0) StartCompanion(appDir_, ini_);
+  if (sim_.P.LibraryProb != 0) LaunchCompanion(sim_, companion_, signalFile_);
   resumed_ = true;
   lagsMoved_ = true;
   host_.ProcessMessages();
@@ -286,10 +290,11 @@ void Driver::GenerationBody() {
   auto& R = sim_.R;
   SlideWindows();
   if (sim_.P.LibraryProb != 0) {
-    WaitForCompanion(sim_, host_, signalFile_);
-    if (R.ExitRequested) return;
-    if (R.RunGen > 1 && !ReadMape(sim_, host_)) {
-      R.ExitRequested = true;
+    // A stop while the companion is awaited (Exit key, Exit button, Ctrl-C) ends the
+    // generation here, before the raise; the end of the run writes the checkpoint.
+    WaitForCompanion(sim_, host_, signalFile_, &companion_);
+    if (!R.ExitRequested && R.RunGen > 1 && !ReadMape(sim_, host_)) R.ExitRequested = true;
+    if (R.ExitRequested) {
       if (host_.ExitPressed()) {
         R.ExitPressed = true;
         Key("Exit", "1");
@@ -386,6 +391,7 @@ void Driver::ErrorPath(const std::string& msg) {
 void Driver::EndRun() {
   DisposeList(sim_);
   if (!sim_.R.ExitRequested) {
+    if (sim_.P.LibraryProb != 0) AwaitLastService(sim_, host_, signalFile_);
     WriteDataFile(sim_);
     Key("Stop_No", "0");
     result_.End = RunEnd::Finished;

@@ -111,5 +111,20 @@ TEST_F(SearchTest, LibraryCandidateMustHaveASmallerError) {
   }
 }
 
+// Tries change the trader's model in memory only: the model file is written once, when the search
+// is over, and not at all when it already holds the model the trader ends with.
+TEST_F(SearchTest, OnlyTheModelTheTraderEndsWithIsWritten) {
+  sim.P.TryNo = 3;
+  sim.T.GapProfit[I] = 1e30L; // every try fails: the trader keeps R(0.07 )
+  Run(SearchModel, 1);
+  EXPECT_EQ(std::pair(Text(I), sim.Models.Writes), std::pair(std::string("R(0.07 )"), 1L));
+  Run(SearchModel, 2);
+  EXPECT_EQ(sim.Models.Writes, 1L);
+  sim.T.GapProfit[I] = -1e30L; // the first reproduction succeeds: tournament (102, 137), a tie
+  Run(SearchModel, 1);
+  EXPECT_EQ(std::pair(Text(I), sim.Models.Writes), std::pair(std::string("R(1.02 )"), 2L));
+  EXPECT_EQ(std::pair(sim.T.ModelDepth[I], sim.T.ModelSize[I]), std::pair(1, 1));
+}
+
 } // namespace
 } // namespace zupo

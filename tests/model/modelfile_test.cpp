@@ -83,5 +83,28 @@ TEST_F(ModelFiles, TokensAndFaultyFiles) {
   EXPECT_EQ(warnings, std::vector<std::string>(2, "Stack underfollow !! "));
 }
 
+// A model file from disk is taken as it reads: a copy writes the text of what was read (the
+// constant with two decimals), and a second copy writes nothing. Measures are remembered, except
+// for a model with a missing operand, which warns at every reading as its file would.
+TEST_F(ModelFiles, CopiesWriteTheModelAsReadAndMeasuresAreKept) {
+  test::DefaultSymbols(sim);
+  test::WriteText(Path(507), "X01R(1.5 )+");
+  CopyModel(sim, 507, 7);
+  FlushModel(sim, 7);
+  EXPECT_EQ(test::ReadText(Path(7)), "X01R(1.50 )+");
+  CopyModel(sim, 507, 7);
+  FlushModel(sim, 7);
+  EXPECT_EQ(sim.Models.Writes, 1L);
+  int32_t depth = 0, size = 0;
+  ModelMeasures(sim, 7, depth, size);
+  EXPECT_EQ(std::pair(depth, size), std::pair(2, 3));
+
+  std::vector<std::string> warnings;
+  sim.Warn = [&](const std::string& m) { warnings.push_back(m); };
+  test::WriteText(Path(8), "+");
+  for (int k = 0; k < 2; ++k) ModelMeasures(sim, 8, depth, size);
+  EXPECT_EQ(std::tuple(depth, size, warnings.size()), std::tuple(1, 1, size_t{4}));
+}
+
 } // namespace
 } // namespace zupo

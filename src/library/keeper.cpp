@@ -1,0 +1,227 @@
+#include "library/keeper.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "core/errors.h"
+#include "core/format.h"
+#include "core/paths.h"
+#include "core/textio.h"
+#include "market/extradata.h"
+#include "model/modelfile.h"
+#include "run/config.h"
+#include "run/runfiles.h"
+
+namespace zupo {
+
+int HalfOfGeneration(int g) {
+  return g % 2 != 0 ? 0 : MaxTraders;
+}
+
+namespace {
+
+// Every file is written complete under this name in its folder and then exchanged with the file
+// it replaces, so that the run never reads half a file. The exchange leaves the previous text
+// under the spare name, ready for the next write: no file is created or deleted per write (on
+// disks mounted with discard, a deleted file costs milliseconds).
+constexpr const char* SpareName = "ZupoAp.swap";
+
+void RequireName(const std::string& ini, const char* key, const std::string& value,
+                 const char* why) {
+  if (value.empty()) throw RunError(ini + " [Common] " + key + ": the key is empty, but " + why);
+}
+
+} // namespace
+
+LibraryKeeper::LibraryKeeper(const std::string& iniFile) : sim_(std::make_unique<Simulation>()) {
+  Simulation& sim = *sim_;
+  sim.IniFileName = iniFile;
+  GetEnv(sim, iniFile);
+  ReadRunKeys(sim, iniFile);
+  RequireName(iniFile, "Tree_Path1", sim.P.Tree_Path1, "the run folder is needed");
+  if (!DirExists(sim.P.Tree_Path1))
+    throw RunError(sim.P.Tree_Path1 + ": the run folder (Tree_Path1) does not exist");
+  RequireName(iniFile, "Tree_Path2", sim.P.Tree_Path2, "the library is kept there");
+  const char* windows = "the library judges its models on the window files";
+  RequireName(iniFile, "DimA_File", sim.P.DimA_File, windows);
+  RequireName(iniFile, "DimB_File", sim.P.DimB_File, windows);
+  RequireName(iniFile, "DimC_File", sim.P.DimC_File, windows);
+  if (sim.S.NExtra > 0)
+    RequireName(iniFile, "ExData_File", sim.P.ExData_File,
+                "the models read extra variables (Extra_Var)");
+  for (char d = '0'; d <= '9'; ++d) EnsureDir(sim.P.Tree_Path2 + d);
+  modelDirs_.fill(-1);
+  for (int d = 0; d <= 9; ++d) {
+    std::string dir = sim.P.Tree_Path1 + static_cast<char>('0' + d);
+    modelDirs_[d] = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (modelDirs_[d] < 0) {
+      std::string msg = dir + ": cannot open the model folder: " + std::strerror(errno);
+      for (int fd : modelDirs_)
+        if (fd >= 0) ::close(fd);
+      throw RunError(msg);
+    }
+  }
+}
+
+LibraryKeeper::~LibraryKeeper() {
+  for (int fd : modelDirs_)
+    if (fd >= 0) ::close(fd);
+}
+
+void LibraryKeeper::ReadPopulation(int g) {
+  // Outside a learning generation every trader kept its model: the run wrote generation g's
+  // models as the very texts of generation g - 1's, which are known already.
+  const Params& P = sim_->P;
+  bool learning = P.G_Gap <= 1 || g % P.G_Gap == 1;
+  if (!learning && populationGen_ == g - 1 && populationGen_ > 0) {
+    populationGen_ = g;
+    return;
+  }
+  populationGen_ = 0;
+  population_.resize(MaxTraders);
+  int base = HalfOfGeneration(g);
+  char buf[4096];
+  for (int i = 1; i <= MaxTraders; ++i) {
+    int n = base + i;
+    char name[16];
+    std::snprintf(name, sizeof name, "T%04d.dat", n);
+    int fd = ::openat(modelDirs_[std::min(n / 100, 9)], name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      throw RunError(ModelFileName(*sim_, "T", n) + ": cannot open: " + std::strerror(errno));
+    }
+    std::string& text = population_[i - 1];
+    text.clear();
+    for (;;) {
+      ssize_t got = ::read(fd, buf, sizeof buf);
+      if (got < 0) {
+        std::string msg = ModelFileName(*sim_, "T", n) + ": read failed: " + std::strerror(errno);
+        ::close(fd);
+        throw RunError(msg);
+      }
+      if (got == 0) break;
+      text.append(buf, static_cast<size_t>(got));
+      if (static_cast<size_t>(got) < sizeof buf) break; // a regular file: the rest is empty
+    }
+    ::close(fd);
+  }
+  populationGen_ = g;
+}
+
+std::string LibraryKeeper::SignalFile(int g) const {
+  return RunFile(*sim_, "Gen" + FormatInt(g));
+}
+
+void LibraryKeeper::LoadEntries(int half) {
+  for (int w = 1; w <= MaxTraders; ++w) {
+    int n = half + w;
+    std::string name = ModelFileName(*sim_, "T", n, true);
+    entries_[w] = {};
+    known_[n] = false;
+    if (!FileExists(name)) continue;
+    entries_[w].Text = ReadWholeFile(name);
+    onDisk_[n] = entries_[w].Text;
+    known_[n] = true;
+  }
+}
+
+std::optional<ModelJudgement> LibraryKeeper::Judge(const std::string& text) {
+  Simulation& sim = *sim_;
+  auto it = readings_.find(text);
+  if (it == readings_.end()) {
+    Reading r;
+    try {
+      r.Items = ParseModelText(sim.S, "library model", text);
+    } catch (const RunError&) {
+      return std::nullopt; // not a readable model: it stays out of the library
+    }
+    r.Key = InOrderKey(sim.S, r.Items);
+    it = readings_.emplace(text, std::move(r)).first;
+  }
+  Reading& r = it->second;
+  // Many traders share a model: each text is judged once per generation.
+  if (r.LastServe != serves_) {
+    r.Mape = LibraryMape(scorer_.Score(sim, r.Items, r.Memo));
+    r.LastServe = serves_;
+  }
+  return ModelJudgement{r.Key, r.Mape};
+}
+
+void LibraryKeeper::WriteHalf(int half) {
+  for (int w = 1; w <= MaxTraders; ++w) {
+    int n = half + w;
+    const std::string& text = entries_[w].Text;
+    if (known_[n] && onDisk_[n] == text) continue;
+    known_[n] = false;
+    std::string name = ModelFileName(*sim_, "T", n, true);
+    WriteFileBySwap(name, FolderOf(name) + SpareName, text);
+    onDisk_[n] = text;
+    known_[n] = true;
+  }
+}
+
+std::string MapeFileText(const LibraryEntries& entries) {
+  std::string out;
+  out.reserve(MaxTraders * 24);
+  for (int w = 1; w <= MaxTraders; ++w) {
+    std::string v = FormatSci23(entries[w].Mape);
+    out.append(v, v.find_first_not_of(' '));
+    EndLine(out);
+  }
+  return out;
+}
+
+void LibraryKeeper::WriteMapeFile() {
+  WriteFileBySwap(RunFile(*sim_, "Mape.txt"), RunFile(*sim_, SpareName), MapeFileText(entries_));
+}
+
+GenerationReport LibraryKeeper::Serve(int g) {
+  auto start = std::chrono::steady_clock::now();
+  Simulation& sim = *sim_;
+  ++serves_; // the windows are new: every model is judged anew
+  ReadWindowFiles(sim);
+  // The run reads extra-data line 1 at its fresh start and one more line at the top of every
+  // loop generation: generation g's signal file comes with line g + 1.
+  if (sim.S.NExtra > 0) SeekExtraLine(sim, static_cast<long long>(g) + 1);
+  scorer_.NewWindows(sim);
+  if (g <= 1)
+    entries_ = {}; // a new run: the library starts from its first population
+  else if (servedGen_ != g - 1)
+    LoadEntries(HalfOfGeneration(g));
+
+  ReadPopulation(g);
+
+  GenerationReport rep;
+  rep.Gen = g;
+  rep.Changed = RefreshLibrary(entries_, population_,
+                               [this](const std::string& text) { return Judge(text); });
+  if (entries_[1].Text.empty())
+    throw RunError(ModelFileName(sim, "T", HalfOfGeneration(g) + 1) + ": no model of generation " +
+                   FormatInt(g) + " could be read");
+  WriteHalf(HalfOfGeneration(g + 1));
+  WriteMapeFile();
+  servedGen_ = g;
+
+  std::string signal = SignalFile(g);
+  if (::unlink(signal.c_str()) != 0 && errno != ENOENT)
+    throw RunError(signal + ": cannot remove the signal file: " + std::strerror(errno));
+
+  // Readings not used for two generations are dropped, which bounds the memory.
+  if (readings_.size() > 4 * static_cast<size_t>(MaxTraders))
+    std::erase_if(readings_, [this](const auto& kv) { return kv.second.LastServe < serves_ - 1; });
+
+  std::array<double, MaxTraders> errors;
+  for (int w = 1; w <= MaxTraders; ++w) errors[w - 1] = entries_[w].Mape;
+  std::sort(errors.begin(), errors.end());
+  rep.Best = errors[0];
+  rep.Median = errors[MaxTraders / 2 - 1];
+  rep.Millis =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  return rep;
+}
+
+} // namespace zupo

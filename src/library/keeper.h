@@ -1,0 +1,86 @@
+#pragma once
+// The companion's work for one generation: reads the population's models of that generation,
+// judges them and the library on the current window files, keeps the best, writes the library's
+// model files and Mape.txt, and removes the signal file.
+#include <array>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "core/state.h"
+#include "library/archive.h"
+#include "library/scoring.h"
+
+namespace zupo {
+
+struct GenerationReport {
+  int Gen = 0;
+  double Best = 0, Median = 0; // forecast errors in the library after the generation
+  int Changed = 0;             // entries whose model changed
+  double Millis = 0;           // time spent
+};
+
+// The half of the model numbers (0 or 500) that holds generation g's models. The run's halves
+// alternate from CurBase 0 in generation 1 (the checkpoint keeps that alternation across a
+// resume), so the half follows from g alone; the checkpoint is not read, since the run rewrites
+// it while the companion works.
+int HalfOfGeneration(int g);
+
+class LibraryKeeper {
+public:
+  // Reads the run's configuration (symbol lists, paths, window files, DepthLimit, ...). RunError
+  // names the file, key and value at fault.
+  explicit LibraryKeeper(const std::string& iniFile);
+  ~LibraryKeeper();
+  LibraryKeeper(const LibraryKeeper&) = delete;
+  LibraryKeeper& operator=(const LibraryKeeper&) = delete;
+
+  // The work for the signal file Tree_Path1 + "/Gen" + g. What it writes depends only on the
+  // files of generation g: the population's models of generation g, the window files, and the
+  // library as written for generation g (the half read by the run during generation g + 1).
+  //
+  // The library of generation g is written into the half that the run reads in the generation
+  // after next (model numbers HalfOfGeneration(g + 1) + w): the other half is being read by the
+  // run while this work is done, and is rewritten one generation later. So each entry w lives as
+  // model w and as model 500 + w, for consecutive generations.
+  GenerationReport Serve(int g);
+
+  const Simulation& Sim() const { return *sim_; }
+  const LibraryEntries& Entries() const { return entries_; }
+  std::string SignalFile(int g) const;
+
+private:
+  void LoadEntries(int half);
+  void ReadPopulation(int g);
+  std::optional<ModelJudgement> Judge(const std::string& text);
+  void WriteHalf(int half);
+  void WriteMapeFile();
+
+  std::unique_ptr<Simulation> sim_;
+  LibraryEntries entries_;
+  int servedGen_ = 0; // the generation whose library entries_ holds (0: none)
+  // The text of each library model file as this program last wrote or read it, by model number.
+  std::array<std::string, 2 * MaxTraders + 1> onDisk_;
+  std::array<bool, 2 * MaxTraders + 1> known_{};
+  // The readings of model texts seen lately: their postfix items and their identity.
+  struct Reading {
+    std::vector<TPostfixItem> Items;
+    std::string Key;
+    long LastServe = 0; // the work it was last judged in, with this error
+    double Mape = 0;
+    MapeScorer::Memo Memo;
+  };
+  std::unordered_map<std::string, Reading> readings_;
+  long serves_ = 0; // works done
+  MapeScorer scorer_;
+  // The population's model texts of generation populationGen_ (0: none read yet).
+  std::vector<std::string> population_;
+  int populationGen_ = 0;
+  // The ten model folders of Tree_Path1, opened once: the files are opened relative to them.
+  std::array<int, 10> modelDirs_;
+};
+
+// The text of Mape.txt: one line per entry, the error value at the start of the line.
+std::string MapeFileText(const LibraryEntries& entries);
+
+} // namespace zupo
