@@ -276,8 +276,9 @@ void CopyModel(Simulation& sim, int from, int to) {
 void FlushModel(Simulation& sim, int n) {
   StoredModel& m = SlotOf(sim.Models.Own, n);
   if (!m.Known || (m.OnDiskKnown && m.OnDisk == m.Text)) return;
+  const size_t present = m.OnDiskKnown ? m.OnDisk.size() : std::string::npos;
   m.OnDiskKnown = false; // unknown until the write has succeeded
-  WriteFileInPlace(ModelFileName(sim, "T", n), m.Text);
+  WriteFileInPlace(ModelFileName(sim, "T", n), m.Text, present);
   ++sim.Models.Writes;
   m.OnDisk = m.Text;
   m.OnDiskKnown = true;

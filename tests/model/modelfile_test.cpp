@@ -95,6 +95,10 @@ TEST_F(ModelFiles, CopiesWriteTheModelAsReadAndMeasuresAreKept) {
   CopyModel(sim, 507, 7);
   FlushModel(sim, 7);
   EXPECT_EQ(sim.Models.Writes, 1L);
+  StoreModelText(sim, 9, "X02"); // a shorter text over a longer one leaves no tail
+  StoreModelText(sim, 9, "X01R(1.50 )+");
+  StoreModelText(sim, 9, "X01");
+  EXPECT_EQ(test::ReadText(Path(9)), "X01");
   int32_t depth = 0, size = 0;
   ModelMeasures(sim, 7, depth, size);
   EXPECT_EQ(std::pair(depth, size), std::pair(2, 3));
