@@ -23,7 +23,7 @@ namespace detail {
 // to even on all the others, and the number of digits of the integer (one more when the
 // rounding carried 99..9 into 100..0).
 struct LeadingDigits {
-  char digits[24];
+  char digits[24] = {}; // the first min(count, keep) are set
   int count = 0;
 };
 LeadingDigits LeadingIntegerDigits(uint64_t m, int e, int keep);
