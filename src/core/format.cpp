@@ -10,6 +10,8 @@
 
 namespace zupo {
 
+using detail::LeadingDigits;
+
 void detail::AppendFixedPrintf(std::string& out, long double v, int w, int d) {
   char buf[128];
   int n = std::snprintf(buf, sizeof buf, "%*.*Lf", w, d, v);
@@ -103,15 +105,12 @@ u128 ShiftRound(u128 N, int s) {
   return q;
 }
 
-// The first `keep` significant digits of the integer m * 2^e (e >= 0), rounded half to even on
-// all the others, and the number of digits of the integer. The integer is built exactly in
-// base-1e9 limbs; only the leading digits are turned into text.
-struct LeadingDigits {
-  char digits[24];
-  int count = 0; // digits of the integer, after rounding
-};
+} // namespace
 
-LeadingDigits RoundIntegerDigits(uint64_t m, int e, int keep) {
+// The integer is built exactly in base-1e9 limbs; only the leading digits are turned into text.
+// Its cost grows with e: the flat-cost LeadingIntegerDigits falls back to it only where its own
+// bounds cannot decide the rounding.
+LeadingDigits detail::LeadingIntegerDigitsExact(uint64_t m, int e, int keep) {
   constexpr uint64_t Base = 1000000000ull;
   uint32_t limbs[600];
   int n = 0;
@@ -181,6 +180,153 @@ LeadingDigits RoundIntegerDigits(uint64_t m, int e, int keep) {
   return out;
 }
 
+namespace {
+
+// 10^-s ~ R * 2^-r, for s = 0 .. MaxScale: R holds 128 bits (the top one set), and
+// R <= 2^r / 10^s < R + 2. Built once by dividing a 256-bit mantissa by ten s times; each
+// division truncates by less than one unit in the last of 256 bits, so the error reaching the
+// top 128 bits stays far below one unit.
+struct Reciprocal {
+  u128 R = 0;
+  int r = 0;
+};
+constexpr int MaxScale = 4960; // 10^4932 is the largest power of ten below the 80-bit maximum
+
+const Reciprocal* Reciprocals() {
+  static const std::vector<Reciprocal> table = [] {
+    std::vector<Reciprocal> t(MaxScale + 1);
+    uint64_t x[4] = {0, 0, 0, uint64_t(1) << 63}; // x[3] holds the top bits; 1 = x * 2^-255
+    int k = 255;
+    for (int s = 0; s <= MaxScale; ++s) {
+      t[static_cast<size_t>(s)].R = (u128(x[3]) << 64) | x[2];
+      t[static_cast<size_t>(s)].r = k - 128;
+      u128 rem = 0; // x := x / 10, from the top limb down
+      for (int j = 3; j >= 0; --j) {
+        u128 cur = (rem << 64) | x[j];
+        x[j] = static_cast<uint64_t>(cur / 10);
+        rem = cur % 10;
+      }
+      while (!(x[3] >> 63)) { // normalise: the top bit set again
+        for (int j = 3; j > 0; --j) x[j] = (x[j] << 1) | (x[j - 1] >> 63);
+        x[0] <<= 1;
+        ++k;
+      }
+    }
+    return t;
+  }();
+  return table.data();
+}
+
+// The 192-bit product m * R as (high 128 bits, low 64 bits).
+void Mul64x128(uint64_t m, u128 R, u128& hi, uint64_t& lo) {
+  u128 a = u128(m) * static_cast<uint64_t>(R);
+  u128 b = u128(m) * static_cast<uint64_t>(R >> 64);
+  lo = static_cast<uint64_t>(a);
+  u128 mid = (a >> 64) + static_cast<uint64_t>(b);
+  hi = (b >> 64) + (mid >> 64);
+  hi = (hi << 64) | static_cast<uint64_t>(mid);
+}
+
+// The last `keep` digits of q (below 10^38), leading zeros included.
+void DigitsOf(u128 q, int keep, char* out) {
+  int k = keep - 1;
+  if ((q >> 64) != 0) { // one 128-bit division, then 64-bit digits
+    uint64_t low = static_cast<uint64_t>(q % Pow10[19]);
+    q /= Pow10[19];
+    for (int j = 0; j < 19 && k >= 0; ++j, low /= 10) out[k--] = static_cast<char>('0' + low % 10);
+  }
+  for (uint64_t v = static_cast<uint64_t>(q); k >= 0; v /= 10)
+    out[k--] = static_cast<char>('0' + v % 10);
+}
+
+u128 Pow10Wide(int n) {
+  u128 p = 1;
+  for (int k = 0; k < n; ++k) p *= 10;
+  return p;
+}
+
+} // namespace
+
+// The same digits at a cost that does not depend on e. With s = digits - keep, the wanted digits
+// are N / 10^s rounded; N / 10^s lies in [P, P + 2m) * 2^-sh with P = m * R_s, sh = r_s - e. The
+// floor and the side of one half are read off P whenever that whole interval gives the same
+// answer; otherwise (a tie, or within 2^-57 of one) the exact method decides.
+LeadingDigits detail::LeadingIntegerDigits(uint64_t m, int e, int keep) {
+  LeadingDigits out;
+  if (e < 64 || keep > 22) {
+    // Below 2^127: N itself fits in 128 bits.
+    u128 N = u128(m) << (e < 64 ? e : 0);
+    if (e >= 64) return LeadingIntegerDigitsExact(m, e, keep);
+    int count = 1;
+    for (u128 t = N; t >= 10; t /= 10) ++count;
+    if (count <= keep) {
+      out.count = count;
+      DigitsOf(N, count, out.digits);
+      return out;
+    }
+    u128 p = Pow10Wide(count - keep);
+    u128 q = N / p, rest = N % p, half = p / 2;
+    if (rest > half || (rest == half && (q & 1))) ++q;
+    out.count = count;
+    if (q == Pow10Wide(keep)) {
+      q /= 10;
+      ++out.count;
+    }
+    DigitsOf(q, keep, out.digits);
+    return out;
+  }
+  const Reciprocal* table = Reciprocals();
+  const u128 low = Pow10Wide(keep - 1), high = Pow10Wide(keep);
+  // N lies in [2^(e+63), 2^(e+64)): its digits are at least floor((e + 63) log10 2) + 1.
+  int s = static_cast<int>((e + 63) * 0.30102999566398119521) + 1 - keep;
+  for (int tries = 0; tries < 3 && s >= 1 && s <= MaxScale; ++tries) {
+    const Reciprocal& rc = table[s];
+    int sh = rc.r - e; // P's bits below the unit
+    if (sh < 66 || sh > 190) break;
+    u128 hi;
+    uint64_t lo;
+    Mul64x128(m, rc.R, hi, lo);
+    int t = sh - 64; // 2 <= t <= 126
+    u128 q = hi >> t;
+    if (q >= high) {
+      ++s;
+      continue;
+    }
+    if (q < low) {
+      --s;
+      continue;
+    }
+    // The fraction f = P mod 2^sh as (fh, lo), compared with one half, 2^(sh-1) = (2^(t-1), 0),
+    // and with one, 2^sh = (2^t, 0). f + 2m may carry into fh.
+    u128 fh = hi & ((u128(1) << t) - 1);
+    u128 w = u128(m) * 2;
+    u128 sumLo = u128(lo) + w;
+    u128 eh = fh + (sumLo >> 64); // high part of f + 2m; its low part is below 2^64
+    uint64_t el = static_cast<uint64_t>(sumLo);
+    const u128 halfH = u128(1) << (t - 1), oneH = u128(1) << t;
+    bool endBelowHalf = eh < halfH || (eh == halfH && el == 0);
+    bool startAboveHalf = fh > halfH || (fh == halfH && lo > 0);
+    bool endBelowOne = eh < oneH || (eh == oneH && el == 0);
+    if (!endBelowOne) break;
+    if (endBelowHalf) {
+    } else if (startAboveHalf) {
+      ++q;
+    } else {
+      break;
+    }
+    out.count = s + keep;
+    if (q == high) {
+      q /= 10;
+      ++out.count;
+    }
+    DigitsOf(q, keep, out.digits);
+    return out;
+  }
+  return LeadingIntegerDigitsExact(m, e, keep);
+}
+
+namespace {
+
 // Integers beyond 2^64 are written with 21 significant digits, enough to read the 80-bit value
 // back exactly, followed by zeros, as the platform's fixed notation does for digits beyond its
 // precision. (Wealth that compounds over thousands of generations reaches hundreds of digits;
@@ -201,20 +347,24 @@ void AppendFixed(std::string& out, long double v, int w, int d) {
   u128 q = 0;
   if (d < 0 || d > 9) return detail::AppendFixedPrintf(out, v, w, d);
   if (v != 0) {
-    if (!Split(v, m, e, neg) || -e > 127) return detail::AppendFixedPrintf(out, v, w, d);
+    if (!Split(v, m, e, neg)) return detail::AppendFixedPrintf(out, v, w, d);
+    // Below 2^-64 (< 0.5e-9) every value rounds to zero at 9 decimals or fewer.
+    const bool tiny = -e > 127;
     if (e >= 0) { // an integer: its leading digits, zeros, then d zero decimals
-      LeadingDigits ld = RoundIntegerDigits(m, e, FixedSignificant);
-      std::string text = neg ? "-" : "";
+      LeadingDigits ld = detail::LeadingIntegerDigits(m, e, FixedSignificant);
       int shown = ld.count < FixedSignificant ? ld.count : FixedSignificant;
-      text.append(ld.digits, static_cast<size_t>(shown));
-      text.append(static_cast<size_t>(ld.count - shown), '0');
+      int len = (neg ? 1 : 0) + ld.count + (d > 0 ? d + 1 : 0);
+      if (len < w) out.append(static_cast<size_t>(w - len), ' ');
+      if (neg) out += '-';
+      out.append(ld.digits, static_cast<size_t>(shown));
+      out.append(static_cast<size_t>(ld.count - shown), '0');
       if (d > 0) {
-        text += '.';
-        text.append(static_cast<size_t>(d), '0');
+        out += '.';
+        out.append(static_cast<size_t>(d), '0');
       }
-      return AppendPadded(out, text.data(), text.size(), w);
+      return;
     }
-    q = ShiftRound(u128(m) * Pow10[d], -e);
+    if (!tiny) q = ShiftRound(u128(m) * Pow10[d], -e);
   }
   char buf[64];
   char* p = buf + sizeof buf;
@@ -266,7 +416,7 @@ void AppendSciDigits(std::string& out, bool neg, uint64_t n, int E) {
 
 // Scientific form of the integer m * 2^e: the first 15 digits, rounded half to even on the rest.
 void AppendSciInteger(std::string& out, bool neg, uint64_t m, int e) {
-  LeadingDigits ld = RoundIntegerDigits(m, e, 15);
+  LeadingDigits ld = detail::LeadingIntegerDigits(m, e, 15);
   uint64_t head = 0;
   for (int k = 0; k < 15; ++k) head = head * 10 + static_cast<uint64_t>(ld.digits[k] - '0');
   AppendSciDigits(out, neg, head, ld.count - 1);
@@ -289,8 +439,16 @@ void AppendSci23(std::string& out, long double v) {
   int E = static_cast<int>(std::floor((e + 63) * 0.301029995663981195));
   for (int tries = 0; tries < 3; ++tries) {
     int q = 14 - E; // D = v * 10^q rounded has 15 digits
-    if (q < 0 || q > 19 || e >= 0 || -e > 127) break;
-    u128 D = ShiftRound(u128(m) * Pow10[q], -e);
+    if (q < -19 || q > 19 || -e > 127) break;
+    u128 D;
+    if (q >= 0) {
+      D = ShiftRound(u128(m) * Pow10[q], -e);
+    } else { // v from 10^15 up to 2^63: m / (10^-q * 2^-e), rounded half to even
+      u128 den = u128(Pow10[-q]) << -e;
+      D = u128(m) / den;
+      u128 r = u128(m) % den, half = den / 2;
+      if (r > half || (r == half && (D & 1))) ++D; // den is even: half is exact
+    }
     if (D >= Pow10[15]) {
       ++E;
       continue;

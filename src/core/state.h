@@ -45,9 +45,13 @@ struct Params {
   std::string DimA_File, DimB_File, DimC_File;
 };
 
+// What a function code computes, chosen once from its name (see ApplyOp).
+enum class SymOp : uint8_t { None, Add, Sub, Mul, Div, Abs, Cos, Exp, Log, Sin, Sqrt };
+
 // The symbol set built from the configuration's lists. Codes 1..NSym index SymTab.
 struct SymbolSet {
   std::array<std::string, MaxSymbols + 1> SymTab{}; // [0] unused
+  std::array<SymOp, MaxSymbols + 1> Op{};           // by code, from SymTab
   std::string ConstItem;                            // "" or one character
   uint8_t NBinary = 0, NUnary = 0, NFunc = 0, NXVar = 0, NYVar = 0, NExtra = 0, NTerm = 0, NSym = 0;
 
@@ -123,15 +127,39 @@ struct RunState {
   int32_t SucceedNo = 0, MartingaleNo = 0, VisitGenNo = 0, VisitLibNo = 0;
 };
 
-// The text of the population's model files, as last written or read by this run. Nothing but
-// this program writes the Tree_Path1 model files, so a file whose text is known here need not be
-// read again, and a save whose bytes equal the known text need not touch the disk.
-struct ModelTextCache {
-  std::vector<std::string> Text; // by model number; valid when Known[n]
-  std::vector<char> Known;
+// A model held compiled: its postfix items exactly as reading its file gives them, the text of
+// its file, and the measures of its tree.
+struct StoredModel {
+  std::vector<TPostfixItem> Items;
+  std::string Text;       // Items written out, as its file holds (or is about to hold) it
+  bool Known = false;     // Items and Text are valid
+  bool Canonical = false; // writing Items gives Text again (false for some texts read from disk)
+  bool Measured = false;  // Depth and Size are valid
+  int32_t Depth = 0, Size = 0;
+  // The bytes of the file as this run last wrote or read them.
+  std::string OnDisk;
+  bool OnDiskKnown = false;
+};
+
+// A library model and the identity of the file it was read from, so that a change made by the
+// companion is seen.
+struct LibraryModel {
+  StoredModel M;
+  long long MTimeNs = -1, Bytes = -1, Inode = -1;
+  int32_t CheckedGen = -1; // the generation in which the file was last looked at
+};
+
+// The population's models by model number (Tree_Path1) and the library's (Tree_Path2). Nothing
+// but this program writes the Tree_Path1 model files, so their files are read at most once and
+// written only when a model's text changes; the library's are re-read when their file changed.
+struct ModelStore {
+  std::vector<StoredModel> Own;
+  std::vector<LibraryModel> Lib;
+  long Writes = 0;                   // model files written by this run
+  std::vector<TPostfixItem> Scratch; // a tree's items on their way into the store
   void Clear() {
-    Text.clear();
-    Known.clear();
+    Own.clear();
+    Lib.clear();
   }
 };
 
@@ -143,9 +171,26 @@ struct DividendCache {
   long long Size = -1;
 };
 
-// The values of a learning snapshot file, read at most once while the file is unchanged.
+// The values of the learning snapshot files, read at most once while a file is unchanged; by
+// set ('k', '1') and suffix (h w m s v f).
 struct SnapshotCache {
-  std::map<std::string, std::vector<long double>> Values; // by file path
+  std::array<std::array<std::vector<long double>, 6>, 2> Values;
+  std::array<std::array<bool, 6>, 2> Known{};
+};
+
+// The numbers of the last checkpoint text and where each one's text lies in it. About half the
+// trader fields do not change from one checkpoint to the next; their text is copied.
+struct CheckpointFields {
+  std::string Text;
+  std::vector<long double> Values, NextValues;
+  std::vector<uint32_t> Begin, Len, NextBegin, NextLen;
+};
+
+// What this run knows of its checkpoint files after writing them itself.
+struct CheckpointFiles {
+  int32_t WrittenGen = -1; // the generation in Backup1.txt, -1 when not written by this run
+  bool Rotating = false;   // Backup11.txt is a second, older file beside it
+  CheckpointFields Fields;
 };
 
 struct Simulation {
@@ -172,7 +217,10 @@ struct Simulation {
   AppendFile Data1File, Data2File;
   TextReader ExData; // the extra-data file, read line by line when NExtra > 0
 
-  ModelTextCache ModelTexts;
+  ModelStore Models;
+  CheckpointFiles Checkpoint;
+  // The text of a large file being built (the checkpoint), kept to reuse its memory.
+  std::string FileText;
   DividendCache Dstar;
   SnapshotCache Snapshots;
 

@@ -137,11 +137,15 @@ std::string TextReader::ReadLine() {
 }
 
 void WriteFileInPlace(const std::string& path, std::string_view content) {
+  WriteFileInPlace(path, content, std::string::npos);
+}
+
+void WriteFileInPlace(const std::string& path, std::string_view content, size_t presentLength) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) throw RunError(path + ": cannot open for writing: " + SysMsg());
   try {
     WriteAll(fd, content, path);
-    if (::ftruncate(fd, static_cast<off_t>(content.size())) != 0)
+    if (presentLength > content.size() && ::ftruncate(fd, static_cast<off_t>(content.size())) != 0)
       throw RunError(path + ": cannot set the file length: " + SysMsg());
   } catch (...) {
     ::close(fd);

@@ -55,6 +55,9 @@ inline void EndLine(std::string& out) {
 // (no O_TRUNC: truncation on open makes the kernel flush the file at close); a missing file is
 // created. RunError names the file on any failure.
 void WriteFileInPlace(const std::string& path, std::string_view content);
+// The same for a file whose present length this program knows (it wrote the file itself): a
+// file no longer than content needs no cut.
+void WriteFileInPlace(const std::string& path, std::string_view content, size_t presentLength);
 // Writes content under a temporary name in the same folder, then renames it over path, so that
 // path is always either the old or the new complete file.
 void WriteFileAtomic(const std::string& path, std::string_view content);

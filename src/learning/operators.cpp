@@ -1,6 +1,7 @@
 // The genetic operators: tournament selection, reproduction, point and subtree mutation and
-// crossover. Each writes one candidate as model file CurBase + i; an offspring deeper than
-// DepthLimit is never written, the first parent is copied instead.
+// crossover. Each makes one candidate model CurBase + i in memory (the search writes the file of
+// the model the trader ends with); an offspring deeper than DepthLimit is never taken, the first
+// parent is copied instead.
 #include "learning/operators.h"
 
 #include <algorithm>
@@ -15,9 +16,7 @@ namespace {
 
 // Copies model PrevBase + w unchanged into model CurBase + i.
 void CopyParent(Simulation& sim, int i, int w) {
-  LoadModel(sim, sim.T.PrevBase + w);
-  WriteList(sim, sim.T.CurBase + i);
-  DisposeList(sim);
+  CopyModel(sim, sim.T.PrevBase + w, sim.T.CurBase + i);
 }
 
 int CappedDepthAt(int limit, const TTreeNode* node, int level) {
@@ -108,13 +107,11 @@ int Reproduce(Simulation& sim, int i, bool library) {
   int w;
   if (library) {
     w = SelectLibrary(sim);
-    LoadModel2(sim, sim.T.PrevBase + w);
+    SetModel(sim, sim.T.CurBase + i, LibraryModelAt(sim, sim.T.PrevBase + w).Items);
   } else {
     w = SelectParent(sim);
-    LoadModel(sim, sim.T.PrevBase + w);
+    CopyParent(sim, i, w);
   }
-  WriteList(sim, sim.T.CurBase + i);
-  DisposeList(sim);
   return w;
 }
 
@@ -125,7 +122,7 @@ void PointMutation(Simulation& sim, int i) {
     int r = sim.Rand.Random(1000) + 1;
     if (r <= sim.P.MutProb) RedrawSymbol(sim, item);
   }
-  WriteList(sim, sim.T.CurBase + i);
+  SetModel(sim, sim.T.CurBase + i, sim.ModelList);
   DisposeList(sim);
 }
 
@@ -154,7 +151,7 @@ void SubtreeMutation(Simulation& sim, int i) {
     CopyParent(sim, i, w);
     return;
   }
-  SaveModel(sim, T, sim.T.CurBase + i);
+  SaveCandidate(sim, T, sim.T.CurBase + i);
 }
 
 void Crossover(Simulation& sim, int i) {
@@ -173,9 +170,9 @@ void Crossover(Simulation& sim, int i) {
   int d1 = CappedDepth(sim, T1.get());
   int d2 = CappedDepth(sim, T2.get());
   if (d1 <= sim.P.DepthLimit) {
-    SaveModel(sim, T1, sim.T.CurBase + i);
+    SaveCandidate(sim, T1, sim.T.CurBase + i);
   } else if (d2 <= sim.P.DepthLimit) {
-    SaveModel(sim, T2, sim.T.CurBase + i);
+    SaveCandidate(sim, T2, sim.T.CurBase + i);
   } else {
     CopyParent(sim, i, w1);
   }

@@ -31,20 +31,16 @@ long double SchoolProbability(long double G, long double L) {
 
 namespace {
 
-// ModelDepth and ModelSize of trader i from its model file CurBase + i.
+// ModelDepth and ModelSize of trader i from its model CurBase + i.
 void RecordMeasures(Simulation& sim, int i) {
-  int nodes = 0, terms = 0;
-  PTreeNode T = ReadTree(sim, sim.T.CurBase + i, nodes, terms);
-  sim.T.ModelDepth[i] = TreeDepth(T.get());
-  sim.T.ModelSize[i] = TreeSize(T.get());
-  DisposeTree(T);
+  ModelMeasures(sim, sim.T.CurBase + i, sim.T.ModelDepth[i], sim.T.ModelSize[i]);
 }
 
-// Evaluates the loaded model for trader i into its holding of the new half. An abandoned
-// evaluation leaves the holding the trader had.
-void EvaluateIntoShares(Simulation& sim, int i) {
+// Evaluates model n for trader i into its holding of the new half. An abandoned evaluation
+// leaves the holding the trader had.
+void EvaluateIntoShares(Simulation& sim, int i, int n) {
   double h = sim.T.Shares[sim.T.PrevBase + i];
-  EvalModel(sim, i, h);
+  EvalModel(sim, i, OwnModel(sim, n).Items, h);
   sim.T.Shares[sim.T.CurBase + i] = h;
 }
 
@@ -120,17 +116,15 @@ void SearchModel(Simulation& sim, int i) {
     return;
   }
   sim.T.SucceedFlag = 1;
-  LoadModel(sim, sim.T.CurBase + i);
-  EvaluateIntoShares(sim, i);
-  DisposeList(sim);
+  EvaluateIntoShares(sim, i, sim.T.CurBase + i);
+  FlushModel(sim, sim.T.CurBase + i);
   RecordMeasures(sim, i);
 }
 
 void KeepModel(Simulation& sim, int i) {
-  LoadModel(sim, sim.T.PrevBase + i);
-  EvaluateIntoShares(sim, i);
-  WriteList(sim, sim.T.CurBase + i);
-  DisposeList(sim);
+  EvaluateIntoShares(sim, i, sim.T.PrevBase + i);
+  CopyModel(sim, sim.T.PrevBase + i, sim.T.CurBase + i);
+  FlushModel(sim, sim.T.CurBase + i);
   RecordMeasures(sim, i);
 }
 

@@ -21,15 +21,35 @@ namespace zupo {
 
 namespace {
 
-// The text being built, one line kind per helper.
+bool SameBits(long double a, long double b) {
+  return std::memcmp(&a, &b, 10) == 0; // the 80 bits of the value, not the padding
+}
+
+// The text being built, one line kind per helper. With a cache, a number whose bits equal those
+// of the same field in the previous text is copied from there instead of formatted again.
 struct Writer {
-  std::string s;
+  std::string& s;
+  CheckpointFields* cache = nullptr;
+  size_t field = 0;
+
+  template <class Format> void Number(long double v, Format format) {
+    if (!cache) return format();
+    const size_t k = field++;
+    const size_t begin = s.size();
+    if (k < cache->Values.size() && SameBits(cache->Values[k], v))
+      s.append(cache->Text, cache->Begin[k], cache->Len[k]);
+    else
+      format();
+    cache->NextValues.push_back(v);
+    cache->NextBegin.push_back(static_cast<uint32_t>(begin));
+    cache->NextLen.push_back(static_cast<uint32_t>(s.size() - begin));
+  }
   void Fixed(long double v) {
-    AppendFixed(s, v, 12, 5);
+    Number(v, [&] { AppendFixed(s, v, 12, 5); });
     EndLine(s);
   }
   void Sci(long double v) {
-    AppendSci23(s, v);
+    Number(v, [&] { AppendSci23(s, v); });
     EndLine(s);
   }
   void Int(long long v) {
@@ -125,12 +145,34 @@ private:
 } // namespace
 
 std::string BackupText(const Simulation& sim) {
+  std::string s;
+  AppendBackupText(sim, s);
+  return s;
+}
+
+const std::string& CheckpointText(Simulation& sim) {
+  CheckpointFields& c = sim.Checkpoint.Fields;
+  c.NextValues.clear();
+  c.NextBegin.clear();
+  c.NextLen.clear();
+  sim.FileText.clear();
+  AppendBackupText(sim, sim.FileText, &c);
+  // The new text and its fields become the previous ones of the next checkpoint; the old text's
+  // memory is kept for building the next one.
+  std::swap(sim.FileText, c.Text);
+  std::swap(c.NextValues, c.Values);
+  std::swap(c.NextBegin, c.Begin);
+  std::swap(c.NextLen, c.Len);
+  return c.Text;
+}
+
+void AppendBackupText(const Simulation& sim, std::string& out, CheckpointFields* cache) {
   const TraderBook& T = sim.T;
   const MarketState& M = sim.M;
   const Statistics& St = sim.St;
   const RunState& R = sim.R;
-  Writer w;
-  w.s.reserve(180000);
+  Writer w{out, cache};
+  w.s.reserve(w.s.size() + 240000);
   w.s += "GEN=" + FormatInt(R.RunGen) + "  First=" + FormatInt(T.PrevBase) +
          "  Second=" + FormatInt(T.CurBase);
   EndLine(w.s);
@@ -168,7 +210,6 @@ std::string BackupText(const Simulation& sim) {
   w.s += ' ' + FormatInt(R.SucceedNo) + ' ' + FormatInt(R.MartingaleNo) + ' ' +
          FormatInt(R.VisitGenNo, 3) + ' ' + FormatInt(R.VisitLibNo);
   EndLine(w.s);
-  return w.s;
 }
 
 int BackupGeneration(const std::string& path) {
@@ -195,14 +236,25 @@ void SaveBackup(Simulation& sim, bool keepSameGeneration) {
   const std::string path = FileInFolder(sim.P.Tree_Path1, "Backup1.txt");
   const std::string old = FileInFolder(sim.P.Tree_Path1, "Backup11.txt");
   const std::string tmp = path + ".tmp";
-  const bool exists = FileExists(path);
-  // The first generation after a resume finds its own checkpoint and keeps it.
-  if (keepSameGeneration && exists && BackupGeneration(path) == sim.R.RunGen) return;
-
-  // The new checkpoint is complete under its temporary name before Backup1.txt is touched, and
-  // Backup1.txt is replaced by a rename, so a kill at any moment leaves a whole Backup1.txt.
-  if (exists) ReuseOldCheckpoint(path, old, tmp);
-  WriteFileInPlace(tmp, BackupText(sim));
+  CheckpointFiles& known = sim.Checkpoint;
+  // Once this run has rotated the checkpoint, it knows the state of the three names: Backup1.txt
+  // holds generation WrittenGen, Backup11.txt is the file before it, the temporary is gone.
+  // Then no look at the folder is needed; a rename that fails sends it back to looking.
+  bool fast = known.WrittenGen >= 0 && known.Rotating;
+  if (fast && keepSameGeneration && known.WrittenGen == sim.R.RunGen) return;
+  if (fast && ::rename(old.c_str(), tmp.c_str()) != 0) fast = false;
+  known.WrittenGen = -1;
+  known.Rotating = false;
+  const bool exists = fast || FileExists(path);
+  if (!fast) {
+    // The first generation after a resume finds its own checkpoint and keeps it.
+    if (keepSameGeneration && exists && BackupGeneration(path) == sim.R.RunGen) return;
+    // The new checkpoint is complete under its temporary name before Backup1.txt is touched,
+    // and Backup1.txt is replaced by a rename, so a kill at any moment leaves a whole
+    // Backup1.txt.
+    if (exists) ReuseOldCheckpoint(path, old, tmp);
+  }
+  WriteFileInPlace(tmp, CheckpointText(sim));
   if (exists) {
     // Backup11.txt becomes a second name of the current checkpoint (a copy where links fail).
     if (::link(path.c_str(), old.c_str()) != 0) WriteFileInPlace(old, ReadWholeFile(path));
@@ -210,6 +262,8 @@ void SaveBackup(Simulation& sim, bool keepSameGeneration) {
   }
   if (::rename(tmp.c_str(), path.c_str()) != 0)
     throw RunError(path + ": cannot replace with " + tmp + ": " + std::strerror(errno));
+  known.WrittenGen = sim.R.RunGen;
+  known.Rotating = exists;
   if (exists) sim.ProcessMessages();
 }
 

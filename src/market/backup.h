@@ -7,6 +7,10 @@ namespace zupo {
 
 // The checkpoint text (8840 + NXVar + NYVar lines, CR LF).
 std::string BackupText(const Simulation& sim);
+// The same appended to out. With a cache of the previous text, unchanged numbers are copied.
+void AppendBackupText(const Simulation& sim, std::string& out, CheckpointFields* cache = nullptr);
+// The checkpoint text built with the run's cache of the previous one (sim.Checkpoint.Fields).
+const std::string& CheckpointText(Simulation& sim);
 // Records RunGen as Stop_No, then writes Tree_Path1/Backup1.txt unless it already holds this
 // generation (exact match of its first line), keeping the previous one as Backup11.txt. The new
 // file is written under a temporary name first, so Backup1.txt is always complete.

@@ -24,10 +24,15 @@ long double CurrentValue(const Simulation& sim, int c) {
 } // namespace
 
 void EvalModel(Simulation& sim, int K, double& Demand) {
+  sim.ModelCursor = sim.ModelList.size();
+  EvalModel(sim, K, sim.ModelList, Demand);
+}
+
+void EvalModel(Simulation& sim, int K, std::span<const TPostfixItem> items, double& Demand) {
   try {
     long double v = 0;
     auto term = [&sim](int code) { return CurrentValue(sim, code); };
-    if (!RunStackMachine(sim, term, "Incorrect operator !", v)) return;
+    if (!RunProgram(sim, items, term, "Incorrect operator !", v)) return;
     Demand = TraderDemand(sim, K, v);
   } catch (const FloatError&) {
     // A floating-point fault abandons this evaluation silently; Demand keeps its value.

@@ -1,4 +1,6 @@
 #pragma once
+#include <span>
+
 #include "core/state.h"
 
 namespace zupo {
@@ -7,5 +9,7 @@ namespace zupo {
 // TraderDemand; Demand := the desired holding. Abandoned silently on a floating-point fault
 // (Demand keeps its value on entry).
 void EvalModel(Simulation& sim, int K, double& Demand);
+// The same for the given model.
+void EvalModel(Simulation& sim, int K, std::span<const TPostfixItem> items, double& Demand);
 
 } // namespace zupo

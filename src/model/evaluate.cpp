@@ -12,16 +12,6 @@ namespace {
 // 2^63: beyond it the platform's sine and cosine give no result; the model takes 0.
 constexpr long double TrigLimit = 9223372036854775808.0L;
 
-long double Pop(const Simulation& sim, std::vector<long double>& stack) {
-  if (stack.empty()) {
-    sim.Warning("Error: Stack underfollow. ");
-    return 0;
-  }
-  long double v = stack.back();
-  stack.pop_back();
-  return v;
-}
-
 // A window position outside 1..DimLen: the model asks for history the windows do not hold.
 struct OutsideWindow {};
 
@@ -32,74 +22,49 @@ long double WindowAt(const std::array<double, DimLen + 1>& w, int pos) {
 
 } // namespace
 
+long double detail::PopOrWarn(const Simulation& sim, EvalStack& stack) {
+  if (stack.Empty()) {
+    sim.Warning("Error: Stack underfollow. ");
+    return 0;
+  }
+  return stack.Pop();
+}
+
 long double ApplyOp(const Simulation& sim, int code, long double A, long double B) {
   if (code < 1 || code > sim.S.NSym) return 0;
-  const std::string& name = sim.S.SymTab[static_cast<size_t>(code)];
-  if (name.empty()) return 0;
-  switch (name[0]) {
-  case '+':
+  switch (sim.S.Op[static_cast<size_t>(code)]) {
+  case SymOp::Add:
     return Checked(B + A);
-  case '-':
+  case SymOp::Sub:
     return Checked(B - A);
-  case '*':
+  case SymOp::Mul:
     return Checked(B * A);
-  case '%':
+  case SymOp::Div:
     return A == 0 ? 1.0L : Checked(B / A);
-  case 'A':
+  case SymOp::Abs:
     return std::fabs(A);
-  case 'C':
+  case SymOp::Cos:
     return std::fabs(A) >= TrigLimit ? 0.0L : Checked(std::cos(A));
-  case 'E': {
+  case SymOp::Exp: {
     long double x = std::fabs(A) <= sim.P.MaxExp ? A : static_cast<long double>(sim.P.MaxExp);
     return Checked(std::exp(x));
   }
-  case 'L':
+  case SymOp::Log:
     return A == 0 ? 0.0L : Checked(std::log(std::fabs(A)));
-  case 'S':
-    if (name.size() > 1 && name[1] == 'I')
-      return std::fabs(A) >= TrigLimit ? 0.0L : Checked(std::sin(A));
-    if (name.size() > 1 && name[1] == 'Q') return Checked(std::sqrt(std::fabs(A)));
-    return 0;
-  default:
+  case SymOp::Sin:
+    return std::fabs(A) >= TrigLimit ? 0.0L : Checked(std::sin(A));
+  case SymOp::Sqrt:
+    return Checked(std::sqrt(std::fabs(A)));
+  case SymOp::None:
     return 0;
   }
+  return 0;
 }
 
 bool RunStackMachine(Simulation& sim, const std::function<long double(int code)>& termValue,
                      const char* incorrectMsg, long double& v) {
-  const SymbolSet& S = sim.S;
-  std::vector<long double> stack;
-  stack.reserve(32);
-  sim.ModelCursor = 0;
-  while (sim.ModelCursor < sim.ModelList.size()) {
-    const TPostfixItem& it = sim.ModelList[sim.ModelCursor++];
-    int code = it.Sym;
-    if (S.IsTerminal(code)) {
-      if (code > S.NSym) {
-        sim.Warning(incorrectMsg);
-        return false;
-      }
-      stack.push_back(S.IsConst(code) ? static_cast<long double>(it.Value) : termValue(code));
-    } else if (S.IsBinary(code)) {
-      long double A = Pop(sim, stack);
-      long double B = Pop(sim, stack);
-      stack.push_back(ApplyOp(sim, code, A, B));
-    } else {
-      long double A = Pop(sim, stack);
-      stack.push_back(ApplyOp(sim, code, A, 0));
-    }
-  }
-  if (stack.size() > 1) {
-    sim.Warning("Error: Data compute not match in T");
-    return false;
-  }
-  if (stack.empty()) {
-    // Only an empty list gets here: there is no value to take.
-    sim.Warning("Error: Stack underfollow. ");
-    return false;
-  }
-  v = stack.back();
-  return true;
+  sim.ModelCursor = sim.ModelList.size();
+  return RunProgram(sim, sim.ModelList, termValue, incorrectMsg, v);
 }
 
 long double Squash(const Simulation& sim, long double v) {
@@ -108,6 +73,12 @@ long double Squash(const Simulation& sim, long double v) {
 }
 
 void EvalModelAt(Simulation& sim, int T, long double& Forecast) {
+  sim.ModelCursor = sim.ModelList.size();
+  EvalModelAt(sim, sim.ModelList, T, Forecast);
+}
+
+void EvalModelAt(const Simulation& sim, std::span<const TPostfixItem> items, int T,
+                 long double& Forecast) {
   const SymbolSet& S = sim.S;
   const RunState& R = sim.R;
   auto termValue = [&](int code) -> long double {
@@ -121,7 +92,7 @@ void EvalModelAt(Simulation& sim, int T, long double& Forecast) {
   try {
     long double base = WindowAt(R.DimC, T - 1);
     long double v = 0;
-    if (!RunStackMachine(sim, termValue, "Incorrect operator", v)) return;
+    if (!RunProgram(sim, items, termValue, "Incorrect operator", v)) return;
     long double s = Squash(sim, v);
     Forecast = Checked((static_cast<long double>(sim.P.Theta1) * s + 1) * base);
   } catch (const FloatError&) {

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <span>
 
 #include "core/errors.h"
 #include "core/format.h"
 #include "core/real6.h"
+#include "model/generate.h"
 #include "model/symbols.h"
 
 namespace zupo {
@@ -79,15 +81,71 @@ PTreeNode PopOperand(Simulation& sim, std::vector<PTreeNode>& stack) {
   return t;
 }
 
-// Cache slot of model n, growing the cache to cover it. Room for both halves is made at once,
-// so references returned by ModelFileText stay valid while the run's own numbers are used.
-size_t CacheSlot(ModelTextCache& cache, int n) {
+// The slot of model n, growing the store to cover it. Room for both halves is made at once, so
+// references to stored models stay valid while the run's own numbers are used.
+template <class Slot> Slot& SlotOf(std::vector<Slot>& v, int n) {
+  if (n < 0) throw RunError("model number " + std::to_string(n) + " is out of range");
   size_t need = std::max<size_t>(static_cast<size_t>(n) + 1, 2 * MaxTraders + 1);
-  if (cache.Text.size() < need) {
-    cache.Text.resize(need);
-    cache.Known.resize(need, 0);
+  if (v.size() < need) v.resize(need);
+  return v[static_cast<size_t>(n)];
+}
+
+bool SameItems(std::span<const TPostfixItem> a, std::span<const TPostfixItem> b) {
+  if (a.size() != b.size()) return false;
+  for (size_t k = 0; k < a.size(); ++k)
+    if (a[k].Sym != b[k].Sym || a[k].Value != b[k].Value) return false;
+  return true;
+}
+
+// Takes text as model m's text: its items are what reading the text gives.
+void TakeText(const SymbolSet& S, StoredModel& m, const std::string& name, std::string text) {
+  std::vector<TPostfixItem> items = ParseModelText(S, name, text);
+  std::string again = ItemsText(S, items);
+  m.Canonical = again == text;
+  m.Items = std::move(items);
+  m.Text = std::move(text);
+  m.Known = true;
+  m.Measured = false;
+}
+
+// The tree of a list of items, built the way a model file is read. underflows counts the
+// operands that were missing (each warned "Stack underfollow !! ").
+PTreeNode BuildTree(Simulation& sim, std::span<const TPostfixItem> items, int& NodeCount,
+                    int& TermCount, int& underflows) {
+  NodeCount = 0;
+  TermCount = 0;
+  underflows = 0;
+  std::vector<PTreeNode> stack;
+  auto pop = [&]() {
+    if (stack.empty()) ++underflows;
+    return PopOperand(sim, stack);
+  };
+  for (const TPostfixItem& it : items) {
+    ++NodeCount;
+    auto node = std::make_unique<TTreeNode>();
+    node->Sym = it.Sym;
+    if (sim.S.IsTerminal(it.Sym)) {
+      ++TermCount;
+      node->Value = it.Value;
+    } else if (sim.S.IsBinary(it.Sym)) {
+      node->Right = pop();
+      node->Left = pop();
+    } else {
+      node->Left = pop();
+    }
+    stack.push_back(std::move(node));
   }
-  return static_cast<size_t>(n);
+  // A stored model is never empty, so one node at least was pushed. Nodes below the top belong
+  // to no tree and are released with the stack.
+  if (stack.empty()) return nullptr;
+  return std::move(stack.back());
+}
+
+void AppendTreeItems(std::vector<TPostfixItem>& out, const TTreeNode* T) {
+  if (!T) return;
+  AppendTreeItems(out, T->Left.get());
+  AppendTreeItems(out, T->Right.get());
+  out.push_back(TPostfixItem{T->Sym, T->Value});
 }
 
 } // namespace
@@ -151,7 +209,7 @@ std::string TreeText(const SymbolSet& S, const TTreeNode* T) {
   return out;
 }
 
-std::string ItemsText(const SymbolSet& S, const std::vector<TPostfixItem>& items) {
+std::string ItemsText(const SymbolSet& S, std::span<const TPostfixItem> items) {
   std::string out;
   for (const TPostfixItem& it : items) AppendToken(out, S, it.Sym, it.Value);
   return out;
@@ -161,30 +219,109 @@ std::string ListText(const Simulation& sim) {
   return ItemsText(sim.S, sim.ModelList);
 }
 
-const std::string& ModelFileText(Simulation& sim, int n) {
-  std::string name = ModelFileName(sim, "T", n);
-  size_t k = CacheSlot(sim.ModelTexts, n);
-  if (!sim.ModelTexts.Known[k]) {
-    sim.ModelTexts.Text[k] = ReadWholeFile(name);
-    sim.ModelTexts.Known[k] = 1;
+const StoredModel& OwnModel(Simulation& sim, int n) {
+  StoredModel& m = SlotOf(sim.Models.Own, n);
+  if (!m.Known) {
+    std::string name = ModelFileName(sim, "T", n);
+    std::string text = ReadWholeFile(name);
+    TakeText(sim.S, m, name, text);
+    m.OnDisk = std::move(text);
+    m.OnDiskKnown = true;
   }
-  return sim.ModelTexts.Text[k];
+  return m;
+}
+
+const StoredModel& LibraryModelAt(Simulation& sim, int n) {
+  LibraryModel& lib = SlotOf(sim.Models.Lib, n);
+  if (lib.CheckedGen != sim.R.RunGen || !lib.M.Known) {
+    // The companion rewrites library files between generations: the file is read once in each
+    // generation that uses it, and parsed again only when its text changed.
+    std::string name = ModelFileName(sim, "T", n, true);
+    std::string text = ReadWholeFile(name);
+    lib.CheckedGen = -1;
+    if (!lib.M.Known || text != lib.M.Text) TakeText(sim.S, lib.M, name, std::move(text));
+    lib.CheckedGen = sim.R.RunGen;
+  }
+  return lib.M;
+}
+
+const std::string& ModelFileText(Simulation& sim, int n) {
+  return OwnModel(sim, n).Text;
+}
+
+void SetModel(Simulation& sim, int n, std::span<const TPostfixItem> items) {
+  StoredModel& m = SlotOf(sim.Models.Own, n);
+  if (m.Known && m.Canonical && SameItems(m.Items, items)) return;
+  std::string text = ItemsText(sim.S, items);
+  if (m.Known && text == m.Text) return; // the items already are what the text reads as
+  TakeText(sim.S, m, ModelFileName(sim, "T", n), std::move(text));
+}
+
+void CopyModel(Simulation& sim, int from, int to) {
+  SlotOf(sim.Models.Own, std::max(from, to));
+  const StoredModel& src = OwnModel(sim, from);
+  if (from == to) return;
+  StoredModel& dst = sim.Models.Own[static_cast<size_t>(to)];
+  if (!src.Canonical) return SetModel(sim, to, src.Items);
+  if (dst.Known && dst.Text == src.Text) return;
+  dst.Items = src.Items;
+  dst.Text = src.Text;
+  dst.Canonical = true;
+  dst.Known = true;
+  dst.Measured = src.Measured;
+  dst.Depth = src.Depth;
+  dst.Size = src.Size;
+}
+
+void FlushModel(Simulation& sim, int n) {
+  StoredModel& m = SlotOf(sim.Models.Own, n);
+  if (!m.Known || (m.OnDiskKnown && m.OnDisk == m.Text)) return;
+  const size_t present = m.OnDiskKnown ? m.OnDisk.size() : std::string::npos;
+  m.OnDiskKnown = false; // unknown until the write has succeeded
+  WriteFileInPlace(ModelFileName(sim, "T", n), m.Text, present);
+  ++sim.Models.Writes;
+  m.OnDisk = m.Text;
+  m.OnDiskKnown = true;
 }
 
 void StoreModelText(Simulation& sim, int n, std::string text) {
-  std::string name = ModelFileName(sim, "T", n);
-  size_t k = CacheSlot(sim.ModelTexts, n);
-  if (sim.ModelTexts.Known[k] && sim.ModelTexts.Text[k] == text) return;
-  sim.ModelTexts.Known[k] = 0; // unknown until the write has succeeded
-  WriteFileInPlace(name, text);
-  sim.ModelTexts.Text[k] = std::move(text);
-  sim.ModelTexts.Known[k] = 1;
+  StoredModel& m = SlotOf(sim.Models.Own, n);
+  if (!m.Known || text != m.Text) TakeText(sim.S, m, ModelFileName(sim, "T", n), std::move(text));
+  FlushModel(sim, n);
+}
+
+void SaveCandidate(Simulation& sim, PTreeNode& T, int n) {
+  std::vector<TPostfixItem>& items = sim.Models.Scratch;
+  items.clear();
+  AppendTreeItems(items, T.get());
+  DisposeTree(T);
+  SetModel(sim, n, items);
 }
 
 void SaveModel(Simulation& sim, PTreeNode& T, int n) {
-  std::string text = TreeText(sim.S, T.get());
+  SaveCandidate(sim, T, n);
+  FlushModel(sim, n);
+}
+
+void ModelMeasures(Simulation& sim, int n, int32_t& depth, int32_t& size) {
+  const StoredModel& m = OwnModel(sim, n);
+  if (m.Measured) {
+    depth = m.Depth;
+    size = m.Size;
+    return;
+  }
+  int nodes = 0, terms = 0, underflows = 0;
+  PTreeNode T = BuildTree(sim, m.Items, nodes, terms, underflows);
+  depth = TreeDepth(T.get());
+  size = TreeSize(T.get());
   DisposeTree(T);
-  StoreModelText(sim, n, std::move(text));
+  // A tree with missing operands warns each time it is read, so it is not remembered.
+  if (underflows == 0) {
+    StoredModel& w = sim.Models.Own[static_cast<size_t>(n)];
+    w.Measured = true;
+    w.Depth = depth;
+    w.Size = size;
+  }
 }
 
 std::vector<TPostfixItem> ParseModelText(const SymbolSet& S, const std::string& name,
@@ -202,50 +339,24 @@ std::vector<TPostfixItem> ParseModelText(const SymbolSet& S, const std::string& 
 }
 
 void LoadModel(Simulation& sim, int n) {
-  const std::string& text = ModelFileText(sim, n);
-  sim.ModelList = ParseModelText(sim.S, ModelFileName(sim, "T", n), text);
+  sim.ModelList = OwnModel(sim, n).Items;
   sim.ModelCursor = 0;
 }
 
 void LoadModel2(Simulation& sim, int n) {
-  std::string name = ModelFileName(sim, "T", n, true);
-  sim.ModelList = ParseModelText(sim.S, name, ReadWholeFile(name));
+  sim.ModelList = LibraryModelAt(sim, n).Items;
   sim.ModelCursor = 0;
 }
 
 PTreeNode ReadTree(Simulation& sim, int n, int& NodeCount, int& TermCount) {
-  std::vector<TPostfixItem> items;
-  if (n >= 0) {
-    items = ParseModelText(sim.S, ModelFileName(sim, "T", n), ModelFileText(sim, n));
-  } else {
-    std::string name = ModelFileName(sim, "T", -n, true);
-    items = ParseModelText(sim.S, name, ReadWholeFile(name));
-  }
-  NodeCount = 0;
-  TermCount = 0;
-  std::vector<PTreeNode> stack;
-  for (const TPostfixItem& it : items) {
-    ++NodeCount;
-    auto node = std::make_unique<TTreeNode>();
-    node->Sym = it.Sym;
-    if (sim.S.IsTerminal(it.Sym)) {
-      ++TermCount;
-      node->Value = it.Value;
-    } else if (sim.S.IsBinary(it.Sym)) {
-      node->Right = PopOperand(sim, stack);
-      node->Left = PopOperand(sim, stack);
-    } else {
-      node->Left = PopOperand(sim, stack);
-    }
-    stack.push_back(std::move(node));
-  }
-  // A file is never empty here, so one node at least was pushed. Nodes below the top belong
-  // to no tree and are released with the stack.
-  return std::move(stack.back());
+  const StoredModel& m = n >= 0 ? OwnModel(sim, n) : LibraryModelAt(sim, -n);
+  int underflows = 0;
+  return BuildTree(sim, m.Items, NodeCount, TermCount, underflows);
 }
 
 void WriteList(Simulation& sim, int n) {
-  StoreModelText(sim, n, ListText(sim));
+  SetModel(sim, n, sim.ModelList);
+  FlushModel(sim, n);
   sim.ModelCursor = sim.ModelList.size();
 }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,25 +24,42 @@ std::string ReadToken(TextReader& in);
 // The model file text of a tree (postfix, no separators, no line end).
 std::string TreeText(const SymbolSet& S, const TTreeNode* T);
 // The model file text of a list of items.
-std::string ItemsText(const SymbolSet& S, const std::vector<TPostfixItem>& items);
+std::string ItemsText(const SymbolSet& S, std::span<const TPostfixItem> items);
 // The model file text of the loaded list.
 std::string ListText(const Simulation& sim);
 // "(" + value with 2 decimals in at least 4 characters + " )"
 void AppendConstToken(std::string& out, double value);
 
-// The text of model file n under Tree_Path1. The run's own model files are remembered after the
-// first read or write, so that an unchanged file is not read again.
+// Model n of the population (Tree_Path1), compiled. Its file is read the first time only: nothing
+// else writes these files.
+const StoredModel& OwnModel(Simulation& sim, int n);
+// Library model n (Tree_Path2). The companion may change its file between generations, so the
+// file is read once in each generation that uses it and parsed again when its text changed.
+const StoredModel& LibraryModelAt(Simulation& sim, int n);
+// The text of model n under Tree_Path1.
 const std::string& ModelFileText(Simulation& sim, int n);
-// Writes model file n under Tree_Path1 unless its bytes are already those on disk.
-void StoreModelText(Simulation& sim, int n, std::string text);
 
+// Model n becomes the given items, as reading their text back gives them (a constant keeps two
+// decimals). The file is written by FlushModel.
+void SetModel(Simulation& sim, int n, std::span<const TPostfixItem> items);
+// Model `to` becomes model `from`, as WriteList of the loaded model `from` would make it.
+void CopyModel(Simulation& sim, int from, int to);
+// Writes model n's file unless the file already holds the model's text.
+void FlushModel(Simulation& sim, int n);
+// Model n becomes the model of text, and its file is written unless it already holds text.
+void StoreModelText(Simulation& sim, int n, std::string text);
+// TreeDepth and TreeSize of model n, remembered with the model.
+void ModelMeasures(Simulation& sim, int n, int32_t& depth, int32_t& size);
+
+// Model n becomes tree T (released); the file is written by FlushModel.
+void SaveCandidate(Simulation& sim, PTreeNode& T, int n);
 // Writes T as model file n under Tree_Path1 and releases T.
 void SaveModel(Simulation& sim, PTreeNode& T, int n);
-// Reads model file n (Tree_Path1) into ModelList; ModelCursor := 0.
+// Loads model n (Tree_Path1) into ModelList; ModelCursor := 0.
 void LoadModel(Simulation& sim, int n);
-// The same from Tree_Path2 (the library; never cached, the companion writes it).
+// The same from Tree_Path2 (the library).
 void LoadModel2(Simulation& sim, int n);
-// Reads model file n (n >= 0: Tree_Path1; n < 0: file -n under Tree_Path2) into a tree;
+// The tree of model n (n >= 0: Tree_Path1; n < 0: library model -n);
 // counts all nodes and the terminals. Warns "Stack underfollow !! " on a missing operand.
 PTreeNode ReadTree(Simulation& sim, int n, int& NodeCount, int& TermCount);
 // Writes the loaded ModelList as model file n under Tree_Path1; ModelCursor ends at the end.

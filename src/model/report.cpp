@@ -52,10 +52,8 @@ std::string BestModelReportText(Simulation& sim) {
 
   // The postfix line shows the model as read, written back token by token; the loaded model
   // list of the caller is left alone.
-  const std::string& text = ModelFileText(sim, static_cast<int>(m));
   AppendGenHead(out, "The PostOrder form of GEN", gen);
-  out +=
-      ItemsText(sim.S, ParseModelText(sim.S, ModelFileName(sim, "T", static_cast<int>(m)), text));
+  out += ItemsText(sim.S, OwnModel(sim, static_cast<int>(m)).Items);
   EndLine(out);
   return out;
 }

@@ -80,6 +80,36 @@ void BuildSymbolSet(SymbolSet& S, const std::vector<std::string>& binary,
     ++S.NSym;
     ++S.NTerm;
   }
+  for (int c = 1; c <= S.NSym; ++c)
+    S.Op[static_cast<size_t>(c)] = OpOfName(S.SymTab[static_cast<size_t>(c)]);
+}
+
+SymOp OpOfName(const std::string& name) {
+  if (name.empty()) return SymOp::None;
+  switch (name[0]) {
+  case '+':
+    return SymOp::Add;
+  case '-':
+    return SymOp::Sub;
+  case '*':
+    return SymOp::Mul;
+  case '%':
+    return SymOp::Div;
+  case 'A':
+    return SymOp::Abs;
+  case 'C':
+    return SymOp::Cos;
+  case 'E':
+    return SymOp::Exp;
+  case 'L':
+    return SymOp::Log;
+  case 'S':
+    if (name.size() > 1 && name[1] == 'I') return SymOp::Sin;
+    if (name.size() > 1 && name[1] == 'Q') return SymOp::Sqrt;
+    return SymOp::None;
+  default:
+    return SymOp::None;
+  }
 }
 
 int LookupSym(const SymbolSet& S, const std::string& token) {

@@ -19,6 +19,10 @@ void BuildSymbolSet(SymbolSet& S, const std::vector<std::string>& binary,
                     const std::vector<std::string>& yvar, const std::vector<std::string>& extra,
                     const std::string& constItem);
 
+// The operation of a function name, by its first character (S by its second); None for a name
+// outside the table. BuildSymbolSet fills SymbolSet::Op with it.
+SymOp OpOfName(const std::string& name);
+
 // Code of a token (blanks and control characters around it stripped, exact comparison),
 // 1..NSym; 0 when unknown.
 int LookupSym(const SymbolSet& S, const std::string& token);

@@ -1,6 +1,7 @@
 #include "run/driver.h"
 
 #include <cstdlib>
+#include <ctime>
 #include <utility>
 
 #include "core/errors.h"
@@ -55,11 +56,43 @@ void OrderTraders(Simulation& sim, int Lo, int Hi) {
 
 namespace {
 
+// Charges the time since the previous lap to a phase. Does nothing without a PhaseTimes.
+class PhaseLaps {
+public:
+  explicit PhaseLaps(PhaseTimes* times) : times_(times) {}
+  void Start() {
+    if (!times_) return;
+    last_ = std::chrono::steady_clock::now();
+    lastCpu_ = ThreadCpu();
+  }
+  void Lap(Phase p) {
+    if (!times_) return;
+    auto now = std::chrono::steady_clock::now();
+    double cpu = ThreadCpu();
+    times_->Seconds[static_cast<size_t>(p)] += std::chrono::duration<double>(now - last_).count();
+    times_->CpuSeconds[static_cast<size_t>(p)] += cpu - lastCpu_;
+    last_ = now;
+    lastCpu_ = cpu;
+  }
+  PhaseTimes* Times() const { return times_; }
+
+private:
+  static double ThreadCpu() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+  }
+  PhaseTimes* times_;
+  std::chrono::steady_clock::time_point last_{};
+  double lastCpu_ = 0;
+};
+
 class Driver {
 public:
-  Driver(Simulation& sim, Host& host, Clock& clock, std::string iniFile, std::string appDir)
-      : sim_(sim), host_(host), clock_(clock), ini_(std::move(iniFile)),
-        appDir_(std::move(appDir)) {
+  Driver(Simulation& sim, Host& host, Clock& clock, std::string iniFile, std::string appDir,
+         PhaseTimes* times)
+      : sim_(sim), host_(host), clock_(clock), ini_(std::move(iniFile)), appDir_(std::move(appDir)),
+        laps_(times) {
     companion_.AppDir = appDir_;
     companion_.IniFile = ini_;
   }
@@ -97,6 +130,7 @@ private:
   // so that every checkpoint holds the lags moved, as the resumed run expects.
   bool lagsMoved_ = false;
   RunResult result_;
+  PhaseLaps laps_;
 };
 
 void Driver::Msg(const std::string& text) {
@@ -277,15 +311,21 @@ void Driver::GenerationBody() {
   }
   R.RunGen += 1;
   Msg("Processing Generation     " + FormatInt(R.RunGen));
+  laps_.Lap(Phase::OtherFiles);
   UpdateWealth(sim_);
   SwapHalves(sim_);
   if (sim_.P.G_Gap == 0) throw FloatError("Division by zero (G_Gap is 0)");
   int m = R.RunGen % sim_.P.G_Gap;
+  laps_.Lap(Phase::Forecasts);
   if (m == 1 || sim_.P.G_Gap == 1)
     WriteSnapshotSet(sim_, 'k');
   else if (m == 2 || (sim_.P.G_Gap == 2 && m == 0))
     WriteSnapshotSet(sim_, '1');
+  laps_.Lap(Phase::OtherFiles);
+  const bool learning = m == 1 || sim_.P.G_Gap == 1;
   ModelStep(m);
+  laps_.Lap(learning ? Phase::Learning : Phase::Forecasts);
+  if (learning && laps_.Times()) ++laps_.Times()->LearningGenerations;
   ClearMarket(sim_);
   lagsMoved_ = false;
   Msg("P(t+1) =  " + FormatGeneral(sim_.M.NewPrice));
@@ -293,12 +333,16 @@ void Driver::GenerationBody() {
   host_.ProcessMessages();
   for (int p = 1; p <= MaxTraders; ++p) sim_.T.OrderIdx[sim_.T.CurBase + p] = p;
   OrderTraders(sim_, 1, MaxTraders);
+  laps_.Lap(Phase::Forecasts);
   WriteStatistics(sim_);
   BestModelReport(sim_);
+  laps_.Lap(Phase::Statistics);
   StopCheck();
+  laps_.Lap(Phase::OtherFiles);
 }
 
 bool Driver::LoopGeneration() {
+  laps_.Start();
   try {
     // Reseed from the time of day.
     int32_t r = sim_.Rand.Random(10000);
@@ -310,9 +354,12 @@ bool Driver::LoopGeneration() {
       if (sim_.S.NExtra > 0) ReadExtraLine(sim_);
     }
     resumed_ = false;
+    laps_.Lap(Phase::OtherFiles);
     SaveBackup(sim_, !freshCheckpoint_);
     freshCheckpoint_ = false;
+    laps_.Lap(Phase::Checkpoint);
     GenerationBody();
+    if (laps_.Times()) ++laps_.Times()->Generations;
   } catch (const std::exception& e) {
     ErrorPath(e.what());
     return false;
@@ -383,8 +430,8 @@ RunResult Driver::Run() {
 } // namespace
 
 RunResult RunSimulation(Simulation& sim, Host& host, Clock& clock, const std::string& iniFile,
-                        const std::string& appDir) {
-  Driver d(sim, host, clock, iniFile, appDir);
+                        const std::string& appDir, PhaseTimes* times) {
+  Driver d(sim, host, clock, iniFile, appDir, times);
   return d.Run();
 }
 

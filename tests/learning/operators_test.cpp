@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <tuple>
 
 #include "model/modelfile.h"
@@ -23,12 +24,17 @@ protected:
   }
   void SaveParent(int w, const char* text) { // trader w's model of the previous generation
     test::WriteText(ModelFileName(sim, "T", sim.T.PrevBase + w), text);
-    sim.ModelTexts.Clear();
+    sim.Models.Clear();
   }
   void ExpectOffspring(auto op, uint32_t seed, const char* text, uint32_t after) {
     sim.Rand.Seed = seed;
     op(sim, I);
+    // The candidate is held in memory; its file is written when the search is over.
+    EXPECT_FALSE(std::filesystem::exists(ModelFileName(sim, "T", I)));
+    FlushModel(sim, I);
     EXPECT_EQ(test::ReadText(ModelFileName(sim, "T", I)), text) << seed;
+    std::filesystem::remove(ModelFileName(sim, "T", I));
+    sim.Models.Clear();
     EXPECT_EQ(sim.Rand.Seed, after) << seed;
   }
 

@@ -62,7 +62,7 @@ TEST(ReplayTest, ScoresPosition110OrPositions106To110) {
         {SignModel, 5, 8, 400.8612390953808},
         {SignModel, 150, 7, 85113.41694183728}}) {
     test::WriteText(ModelFileName(sim, "T", sim.T.CurBase + 7), model); // trader 7's candidate
-    sim.ModelTexts.Clear();
+    sim.Models.Clear();
     LoadModel(sim, sim.T.CurBase + 7);
     sim.P.G_Gap = gap;
     EXPECT_NEAR(static_cast<double>(ReplayScore(sim, trader)), want, 1e-9 * want) << gap << trader;

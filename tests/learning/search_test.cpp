@@ -102,13 +102,28 @@ TEST_F(SearchTest, LibraryCandidateMustHaveASmallerError) {
   for (auto [own, after, succeeds] :
        {std::tuple{"R(0.00 )", 3894842479u, 0}, {"R(5.00 )", 2442594960u, 1}}) {
     test::WriteText(ModelFileName(sim, "T", sim.T.PrevBase + I), own);
-    sim.ModelTexts.Clear();
+    sim.Models.Clear();
     Run(SearchModel, 5);
     EXPECT_EQ(sim.Rand.Seed, after);
     EXPECT_TRUE(sim.T.SucceedFlag == succeeds && sim.T.VisitLibFlag == 1 && !sim.T.VisitGenFlag);
     EXPECT_EQ(Text(I), "R(0.00 )");
     EXPECT_NEAR(sim.T.Shares[sim.T.CurBase + I], 0.014767758537302741, 1e-12); // 6/(.495*820.79)
   }
+}
+
+// Tries change the trader's model in memory only: the model file is written once, when the search
+// is over, and not at all when it already holds the model the trader ends with.
+TEST_F(SearchTest, OnlyTheModelTheTraderEndsWithIsWritten) {
+  sim.P.TryNo = 3;
+  sim.T.GapProfit[I] = 1e30L; // every try fails: the trader keeps R(0.07 )
+  Run(SearchModel, 1);
+  EXPECT_EQ(std::pair(Text(I), sim.Models.Writes), std::pair(std::string("R(0.07 )"), 1L));
+  Run(SearchModel, 2);
+  EXPECT_EQ(sim.Models.Writes, 1L);
+  sim.T.GapProfit[I] = -1e30L; // the first reproduction succeeds: tournament (102, 137), a tie
+  Run(SearchModel, 1);
+  EXPECT_EQ(std::pair(Text(I), sim.Models.Writes), std::pair(std::string("R(1.02 )"), 2L));
+  EXPECT_EQ(std::pair(sim.T.ModelDepth[I], sim.T.ModelSize[I]), std::pair(1, 1));
 }
 
 } // namespace

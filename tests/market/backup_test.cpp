@@ -1,6 +1,8 @@
 #include "market/backup.h"
 
 #include <algorithm>
+#include <cmath>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 #include "core/errors.h"
@@ -98,6 +100,29 @@ TEST_F(Checkpoint, EmptyShortOrBadFileIsNamedAndTheStateUntouched) {
     EXPECT_NE(Resume(7).find("Backup1.txt"), std::string::npos) << to;
     EXPECT_EQ(std::tuple(back.M.NewPrice, back.T.Money[1]), std::tuple(42.0L, 42.0L));
   }
+}
+
+// Once the run has rotated the checkpoint itself it does not look at the folder, and numbers that
+// did not change are copied from the previous text: every file must still be the full text of its
+// state. A Backup11.txt removed behind the run's back sends it back to looking.
+TEST_F(Checkpoint, RotationByTheRunAndCopiedNumbersGiveTheFullText) {
+  std::string before;
+  for (int g = 1; g <= 6; ++g) {
+    sim.R.RunGen = g;
+    sim.T.Money[g] = -sim.T.Money[g];                // a changed number
+    sim.T.Forecast[600] = g % 2 ? 0.0L : -0.0L;      // equal as numbers, not as text
+    sim.T.Wealth[g + 1] = std::ldexp(1.0L, 200 + g); // a large integer
+    if (g == 4) std::filesystem::remove(backup11);
+    SaveBackup(sim);
+    EXPECT_EQ(ReadText(backup1), BackupText(sim)) << g;
+    if (g > 1) {
+      EXPECT_EQ(ReadText(backup11), before) << g;
+    }
+    EXPECT_FALSE(std::filesystem::exists(backup1 + ".tmp")) << g;
+    before = ReadText(backup1);
+  }
+  SaveBackup(sim); // the same generation again: kept
+  EXPECT_EQ(ReadText(backup11).rfind("GEN=5  ", 0), 0u);
 }
 
 } // namespace zupo::test

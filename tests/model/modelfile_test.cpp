@@ -46,10 +46,14 @@ TEST_F(ModelFiles, NamesRoundTripAndCache) {
   EXPECT_EQ(ModelFileText(sim, 9), "XP1"); // a known file is not read again
   StoreModelText(sim, 9, "K(1.00 )");
   EXPECT_EQ(test::ReadText(Path(9)), "K(1.00 )");
-  for (const char* lib : {"XP1", "XP2"}) { // the library is read every time
-    test::WriteText(Path(9, true), lib);
+  // The library is read once in each generation that uses it: the companion changes it between
+  // generations.
+  for (const auto& [gen, text, seen] :
+       {std::tuple{3, "XP1", "XP1"}, {3, "XP2", "XP1"}, {4, "XP2", "XP2"}, {5, "XP1", "XP1"}}) {
+    sim.R.RunGen = gen;
+    test::WriteText(Path(9, true), text);
     LoadModel2(sim, 9);
-    EXPECT_EQ(ListText(sim), lib);
+    EXPECT_EQ(ListText(sim), seen) << gen << " " << text;
   }
 }
 
@@ -77,6 +81,33 @@ TEST_F(ModelFiles, TokensAndFaultyFiles) {
   test::WriteText(Path(12, true), "+");
   EXPECT_EQ(InOrderText(sim.S, ReadTree(sim, -12, nodes, terms).get()), "(+)");
   EXPECT_EQ(warnings, std::vector<std::string>(2, "Stack underfollow !! "));
+}
+
+// A model file from disk is taken as it reads: a copy writes the text of what was read (the
+// constant with two decimals), and a second copy writes nothing. Measures are remembered, except
+// for a model with a missing operand, which warns at every reading as its file would.
+TEST_F(ModelFiles, CopiesWriteTheModelAsReadAndMeasuresAreKept) {
+  test::DefaultSymbols(sim);
+  test::WriteText(Path(507), "X01R(1.5 )+");
+  CopyModel(sim, 507, 7);
+  FlushModel(sim, 7);
+  EXPECT_EQ(test::ReadText(Path(7)), "X01R(1.50 )+");
+  CopyModel(sim, 507, 7);
+  FlushModel(sim, 7);
+  EXPECT_EQ(sim.Models.Writes, 1L);
+  StoreModelText(sim, 9, "X02"); // a shorter text over a longer one leaves no tail
+  StoreModelText(sim, 9, "X01R(1.50 )+");
+  StoreModelText(sim, 9, "X01");
+  EXPECT_EQ(test::ReadText(Path(9)), "X01");
+  int32_t depth = 0, size = 0;
+  ModelMeasures(sim, 7, depth, size);
+  EXPECT_EQ(std::pair(depth, size), std::pair(2, 3));
+
+  std::vector<std::string> warnings;
+  sim.Warn = [&](const std::string& m) { warnings.push_back(m); };
+  test::WriteText(Path(8), "+");
+  for (int k = 0; k < 2; ++k) ModelMeasures(sim, 8, depth, size);
+  EXPECT_EQ(std::tuple(depth, size, warnings.size()), std::tuple(1, 1, size_t{4}));
 }
 
 } // namespace
