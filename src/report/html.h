@@ -4,13 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "core/html.h"
 #include "report/charts.h"
 #include "report/runinfo.h"
 #include "report/summary.h"
 
 namespace zupo {
-
-std::string HtmlEscape(const std::string& s);
 
 // notes: lines shown above the figures (a run that did not finish, a burn-in left out, ...).
 std::string ReportHtml(const RunInfo& info, const RunSummary& summary,

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "core/errors.h"
+#include "core/html.h"
 #include "core/paths.h"
 #include "core/textio.h"
 
@@ -26,29 +27,6 @@ std::string Num(double v) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.6g", v);
   return buf;
-}
-
-std::string Html(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-    case '&':
-      out += "&amp;";
-      break;
-    case '<':
-      out += "&lt;";
-      break;
-    case '>':
-      out += "&gt;";
-      break;
-    case '"':
-      out += "&quot;";
-      break;
-    default:
-      out += c;
-    }
-  }
-  return out;
 }
 
 // Mean and sample standard deviation (NaN below two values).
@@ -224,20 +202,20 @@ std::string StudyHtml(const Study& study, const std::vector<CollectedRun>& runs,
   std::vector<RunStatus> st;
   for (const CollectedRun& r : runs) st.push_back(r.Status);
   std::string h = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Zupo study " +
-                  Html(study.Dir) +
+                  HtmlEscape(study.Dir) +
                   "</title>\n<style>body{font-family:sans-serif;margin:2em}"
                   "table{border-collapse:collapse}td,th{border:1px solid #bbb;padding:2px 6px;"
                   "text-align:right}img{display:block;margin:1em 0}</style></head><body>\n";
-  h += "<h1>Zupo study</h1>\n<p>" + Html(study.Dir) + "</p>\n<p>" +
-       Html(CountsLine(CountStates(st))) +
+  h += "<h1>Zupo study</h1>\n<p>" + HtmlEscape(study.Dir) + "</p>\n<p>" +
+       HtmlEscape(CountsLine(CountStates(st))) +
        ". Values are mean &plusmn; standard deviation over the finished runs of each point; "
        "summary.csv holds every run.</p>\n";
 
   // One row per grid point, with the main statistics over its replicates.
   h += "<h2>Grid points</h2>\n<table><tr>";
-  for (const std::string& k : study.Keys) h += "<th>" + Html(k) + "</th>";
+  for (const std::string& k : study.Keys) h += "<th>" + HtmlEscape(k) + "</th>";
   h += "<th>runs</th><th>finished</th>";
-  for (const MainStat& s : MainStats()) h += "<th>" + Html(s.Column) + "</th>";
+  for (const MainStat& s : MainStats()) h += "<th>" + HtmlEscape(s.Column) + "</th>";
   h += "</tr>\n";
   std::vector<std::vector<std::string>> points;
   for (const CollectedRun& r : runs) {
@@ -256,7 +234,7 @@ std::string StudyHtml(const Study& study, const std::vector<CollectedRun>& runs,
         if (RunValue(q, ColumnOf(MainStats()[s].Column), v)) vals[s].push_back(v);
     }
     h += "<tr>";
-    for (const std::string& v : r.Run.Values) h += "<td>" + Html(v) + "</td>";
+    for (const std::string& v : r.Run.Values) h += "<td>" + HtmlEscape(v) + "</td>";
     h += "<td>" + std::to_string(n) + "</td><td>" + std::to_string(done) + "</td>";
     for (const auto& v : vals) h += "<td>" + MeanSdText(v) + "</td>";
     h += "</tr>\n";
@@ -268,19 +246,20 @@ std::string StudyHtml(const Study& study, const std::vector<CollectedRun>& runs,
     const KeyStat& ks = stats[i];
     if (ks.Key != key) {
       key = ks.Key;
-      h += "<h2>" + Html(key) + "</h2>\n";
+      h += "<h2>" + HtmlEscape(key) + "</h2>\n";
       if (!ks.NumericX) {
         h += "<p>Positions on the axis:";
         for (size_t x = 0; x < ks.XValues.size(); ++x)
-          h += " " + std::to_string(x + 1) + " = " + Html(ks.XValues[x]) + ";";
+          h += " " + std::to_string(x + 1) + " = " + HtmlEscape(ks.XValues[x]) + ";";
         h += "</p>\n";
       }
     }
     if (i < charts.size() && charts[i])
-      h += "<img src=\"" + ChartFile(ks) + "\" alt=\"" + Html(ks.Stat.Title + " against " + key) +
-           "\">\n";
+      h += "<img src=\"" + ChartFile(ks) + "\" alt=\"" +
+           HtmlEscape(ks.Stat.Title + " against " + key) + "\">\n";
     else
-      h += "<p>" + Html(ks.Stat.Title) + " against " + Html(key) + ": no chart drawn.</p>\n";
+      h += "<p>" + HtmlEscape(ks.Stat.Title) + " against " + HtmlEscape(key) +
+           ": no chart drawn.</p>\n";
   }
   return h + "</body></html>\n";
 }
