@@ -17,6 +17,7 @@
 #include "core/format.h"
 #include "core/ini.h"
 #include "core/paths.h"
+#include "e2e/e2e_util.h"
 #include "run/driver.h"
 #include "run/recording_host.h"
 #include "testutil.h"
@@ -24,58 +25,7 @@
 namespace zupo {
 namespace {
 
-namespace fs = std::filesystem;
-using test::RecordingHost;
-using test::TempDir;
-
-std::string Ini(const TempDir& d) {
-  return d / "Zupo.ini";
-}
-std::string RunDir(const TempDir& d) {
-  return d / "run";
-}
-
-// A copy of the example run folder with some keys changed.
-void Prepare(const TempDir& d, const std::map<std::string, std::string>& keys) {
-  fs::copy(ZUPO_SOURCE_DIR "/examples/default", d.Path(),
-           fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-  for (const auto& [k, v] : keys)
-    IniWrite(Ini(d),
-             k == "Gen_No" || k == "G_Gap" || k == "LibraryProb" || k == "TryNo" ? "Traders"
-                                                                                 : "Common",
-             k, v);
-}
-
-RunResult RunIn(const TempDir& d, RecordingHost& host, uint32_t seed = 11) {
-  FixedClock clock(seed);
-  auto sim = std::make_unique<Simulation>();
-  return RunSimulation(*sim, host, clock, Ini(d), d.Path() + "/");
-}
-
-std::string Key(const TempDir& d, const std::string& key) {
-  return ReadIniStr("Common", key, Ini(d));
-}
-
-// The generation numbers of the rows of Data1.txt, in file order.
-std::vector<int> RowGens(const TempDir& d) {
-  TextReader in = TextReader::Open(RunDir(d) + "/Data1.txt");
-  in.ReadLine(); // header
-  std::vector<int> gens;
-  while (!in.Eof()) gens.push_back(std::stoi(in.ReadLine().substr(0, 5)));
-  return gens;
-}
-
-std::vector<int> Range(int from, int to) {
-  std::vector<int> v;
-  for (int g = from; g <= to; ++g) v.push_back(g);
-  return v;
-}
-
-int CountLines(const std::string& text) {
-  int n = 0;
-  for (size_t p = 0; (p = text.find("\r\n", p)) != std::string::npos; p += 2) ++n;
-  return n;
-}
+using namespace e2e;
 
 TEST(EndToEnd, FreshRunWritesEveryFileInItsFormat) {
   TempDir d;
@@ -337,25 +287,6 @@ TEST(EndToEnd, CompanionStartsDetachedInTheRunFolderWithoutArguments) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   std::string real = fs::canonical(d.Path()).string();
   EXPECT_EQ(test::ReadText(d / "started.txt"), real + "\n" + real + "/Zupo.ini\n0\n");
-}
-
-// zupo-cli as a child process (output discarded): its pid, or with wait its exit status.
-int RunCli(std::vector<std::string> args, bool wait = true) {
-  args.insert(args.begin(), ZUPO_CLI);
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t quiet;
-  posix_spawn_file_actions_init(&quiet);
-  posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_adddup2(&quiet, 1, 2);
-  pid_t pid = 0;
-  posix_spawn(&pid, ZUPO_CLI, &quiet, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&quiet);
-  int status = 0;
-  if (!wait) return pid;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 TEST(EndToEnd, CliKilledInTheMiddleResumesWithoutGapOrRepeat) {

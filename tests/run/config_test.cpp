@@ -23,8 +23,16 @@ TEST(Config, ReadsTheIniAndNamesFileSectionKeyAndValueOfErrors) {
   const std::string ini = dir / "Zupo.ini";
   Simulation sim;
   test::WriteText(ini, kIni);
+  std::vector<std::string> warnings;
+  sim.Warn = [&](const std::string& m) { warnings.push_back(m); };
   GetEnv(sim, ini);
   EXPECT_EQ(sim.P.DepthLimit, 4); // 8-bit fields keep the low 8 bits
+  // Kept as read, with a warning each: the model files could not read "ABCD" back.
+  EXPECT_EQ(warnings, (std::vector<std::string>{
+                          ini + " [Traders] DepthLimit: 260 is above 255; it is kept modulo 256, "
+                                "as 4",
+                          ini + " [Common] Extra_Var: \"ABCD\" is not a symbol the program "
+                                "knows; it evaluates to 0"}));
   EXPECT_EQ(sim.S.SymTab[11], "A");
   ReadRunKeys(sim, ini); // file names are resolved against the ini's folder
   EXPECT_EQ(sim.P.Data_File, dir / "data/Data.txt");
