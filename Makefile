@@ -51,9 +51,11 @@ fuzz: deps
 	@mkdir -p $(FUZZ_BUILD)/crashes
 	@for f in $(FUZZERS); do mkdir -p $(FUZZ_BUILD)/corpus/$$f; \
 	  echo "== fuzz_$$f for $(FUZZ_SECONDS) s"; \
-	  $(FUZZ_BUILD)/fuzz_$$f -max_total_time=$(FUZZ_SECONDS) -max_len=1000000 \
+	  if ! $(FUZZ_BUILD)/fuzz_$$f -max_total_time=$(FUZZ_SECONDS) -max_len=1000000 \
 	    -artifact_prefix=$(FUZZ_BUILD)/crashes/$$f- $(FUZZ_BUILD)/corpus/$$f tests/fuzz/corpus/$$f \
-	    2>&1 | grep -E "^(#[0-9]+ +DONE|==[0-9]+==ERROR|SUMMARY|artifact)" || exit 1; done
+	    > $(FUZZ_BUILD)/fuzz_$$f.log 2>&1; then \
+	    grep -E "ERROR|SUMMARY|artifact" $(FUZZ_BUILD)/fuzz_$$f.log; exit 1; fi; \
+	  grep -E "DONE" $(FUZZ_BUILD)/fuzz_$$f.log; done
 
 # Single-line mutations of src/ (scripts/mutations.tsv) against the tests; prints the kill rate.
 mutate:

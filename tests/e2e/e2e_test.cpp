@@ -289,29 +289,31 @@ TEST(EndToEnd, CompanionStartsDetachedInTheRunFolderWithoutArguments) {
   EXPECT_EQ(test::ReadText(d / "started.txt"), real + "\n" + real + "/Zupo.ini\n0\n");
 }
 
+// Killed in generation 2 (only the checkpoint of generation 1 can be on disk) and in the middle
+// of a later generation: each resumes to a complete run.
 TEST(EndToEnd, CliKilledInTheMiddleResumesWithoutGapOrRepeat) {
-  TempDir d;
-  Prepare(d, {{"Gen_No", "60"}, {"G_Gap", "2"}});
-  pid_t pid = RunCli({"--seed", "3", "--quiet", d.Path()}, false);
-  // Kill it once a few rows are there, in the middle of whatever it is doing.
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-  while (std::chrono::steady_clock::now() < deadline) {
-    std::string p = RunDir(d) + "/Data1.txt";
-    if (fs::exists(p) && CountLines(test::ReadText(p)) >= 5) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+  for (int rowsBeforeKill : {1, 5}) {
+    TempDir d;
+    Prepare(d, {{"Gen_No", "40"}, {"G_Gap", "2"}});
+    pid_t pid = RunCli({"--seed", "3", "--quiet", d.Path()}, false);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    const std::string p = RunDir(d) + "/Data1.txt";
+    while (std::chrono::steady_clock::now() < deadline &&
+           !(fs::exists(p) && CountLines(test::ReadText(p)) >= 1 + rowsBeforeKill))
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it could be killed";
+    EXPECT_EQ(Key(d, "Running"), "1");
+    if (rowsBeforeKill == 1) { // the kill landed in generation 2
+      EXPECT_LE(std::stoi("0" + Key(d, "Stop_No")), 1);
+    }
+    EXPECT_EQ(RunCli({"--seed", "4", "--quiet", d.Path()}), 0) << rowsBeforeKill;
+    EXPECT_EQ(RowGens(d), Range(1, 40));
+    EXPECT_EQ(Key(d, "Stop_No"), "0");
+    EXPECT_EQ(CountLines(test::ReadText(RunDir(d) + "/Data2.txt")), 501); // generation 1, once
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(7));
-  ::kill(pid, SIGKILL);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it could be killed";
-  EXPECT_EQ(Key(d, "Running"), "1");
-
-  EXPECT_EQ(RunCli({"--seed", "4", "--quiet", d.Path()}), 0);
-  EXPECT_EQ(RowGens(d), Range(1, 60));
-  EXPECT_EQ(Key(d, "Stop_No"), "0");
-  std::string data2 = test::ReadText(RunDir(d) + "/Data2.txt");
-  EXPECT_EQ(CountLines(data2), 501); // the dump of generation 1, once
 }
 
 TEST(EndToEnd, CliExitStatusNamesHowTheRunEnded) {
