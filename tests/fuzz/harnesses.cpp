@@ -127,6 +127,8 @@ void Numbers(const uint8_t* data, size_t size) {
 void Checkpoint(const uint8_t* data, size_t size) {
   auto sim = NewSim();
   sim->R.RunGen = 3;
+  sim->P.ExData_File = Scratch() + "/ExtraForCheckpoint.txt";
+  Put(sim->P.ExData_File, "1.5\r\n2.5\r\n");
   Put(Scratch() + "/run/Backup1.txt", Text(data, size));
   (void)BackupGeneration(Scratch() + "/run/Backup1.txt");
   Refusable([&] {
