@@ -147,6 +147,15 @@ TEST_F(Checkpoint, OrderHalvesAreCheckedAsPermutations) {
     EXPECT_NE(Resume(1).find(c.says), std::string::npos) << c.at << " " << Resume(1);
     sim.T.OrderIdx[c.at] = keep;
   }
+  // Only the previous half may be unordered: swapped offsets put the zeros in the current one.
+  std::tie(sim.T.CurBase, sim.T.PrevBase) = std::tuple(500, 0);
+  WriteText(backup1, BackupText(sim));
+  EXPECT_NE(Resume(1).find("0 is not a valid trader number (order at 500)"), std::string::npos);
+  // The generation must end where the number does.
+  for (const char* head : {"GEN=5x  First=0", "GEN=5", "GEN=  First"}) {
+    WriteText(backup1, std::string(head) + "\r\n");
+    EXPECT_EQ(BackupGeneration(backup1), std::string(head) == "GEN=5" ? 5 : -1) << head;
+  }
 }
 
 } // namespace zupo::test
