@@ -215,6 +215,7 @@ TEST(Trust, ResumeBeyondTheFixedFieldKeepsEveryValue) {
   EXPECT_EQ(resumed, expected);
   EXPECT_GT(expected[1500], 1e58L);
   EXPECT_EQ(RowGens(d), Range(1, 6));
+  ExpectLagsFollowThePrices(d); // the stop checkpoint held the lags moved
 }
 
 // Ctrl-C during the start-up stops the program there: no generation, no result file.
