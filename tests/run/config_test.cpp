@@ -58,6 +58,15 @@ TEST(Config, ReadsTheIniAndNamesFileSectionKeyAndValueOfErrors) {
       EXPECT_EQ(e.what(), ini + msg);
     }
   }
+  // 256 is above 255 too (held as 0); 255 is kept as it is, without a word.
+  for (const char* depth : {"256", "255"}) {
+    std::string text = kIni;
+    text.replace(text.find("DepthLimit=260"), 14, std::string("DepthLimit=") + depth);
+    test::WriteText(ini, text);
+    warnings.clear();
+    GetEnv(sim, ini);
+    EXPECT_EQ(warnings.size(), depth[2] == '6' ? 2u : 1u) << depth;
+  }
 }
 
 } // namespace
