@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 BENCH_BUILD?= build-release
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: deps build test test-asan test-cluster run screenshot bench clean format
+.PHONY: deps build test test-asan test-cluster run screenshot bench clean format fuzz mutate
 
 deps:
 	@scripts/install-deps
@@ -72,3 +72,25 @@ clean:
 
 format:
 	@clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+# libFuzzer: each harness runs FUZZ_SECONDS seconds from the kept corpus; new inputs go to
+# $(FUZZ_BUILD)/corpus, crashes to $(FUZZ_BUILD)/crashes (keep them under tests/fuzz/corpus).
+FUZZ_BUILD   ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZERS      := ini modelfile numbers checkpoint runfiles
+fuzz: deps
+	@cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DZUPO_FUZZ=ON -DZUPO_BUILD_TESTS=OFF >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) $(addprefix --target fuzz_,$(FUZZERS))
+	@mkdir -p $(FUZZ_BUILD)/crashes
+	@for f in $(FUZZERS); do mkdir -p $(FUZZ_BUILD)/corpus/$$f; \
+	  echo "== fuzz_$$f for $(FUZZ_SECONDS) s"; \
+	  if ! $(FUZZ_BUILD)/fuzz_$$f -max_total_time=$(FUZZ_SECONDS) -max_len=1000000 \
+	    -artifact_prefix=$(FUZZ_BUILD)/crashes/$$f- $(FUZZ_BUILD)/corpus/$$f tests/fuzz/corpus/$$f \
+	    > $(FUZZ_BUILD)/fuzz_$$f.log 2>&1; then \
+	    grep -E "ERROR|SUMMARY|artifact" $(FUZZ_BUILD)/fuzz_$$f.log; exit 1; fi; \
+	  grep -E "DONE" $(FUZZ_BUILD)/fuzz_$$f.log; done
+
+# Single-line mutations of src/ (scripts/mutations.tsv) against the tests; prints the kill rate.
+mutate:
+	@scripts/mutate

@@ -81,7 +81,13 @@ int main(int argc, char** argv) {
                  "first generation of the report (leaves out a burn-in)")
       ->check(CLI::NonNegativeNumber)
       ->needs(reportOpt);
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e); // --help
+    std::fprintf(stderr, "zupo-cli: %s\n", e.what());
+    return 1;
+  }
 
   std::string appDir = ProgramDir();
   if (runDir.empty()) runDir = appDir;
@@ -117,13 +123,13 @@ int main(int argc, char** argv) {
   if (r.End == zupo::RunEnd::Failed)
     std::fprintf(stderr, "zupo-cli: the run stopped in generation %d: %s\n", r.LastGen,
                  r.Message.c_str());
-  const char* how = r.End == zupo::RunEnd::Finished ? "finished"
+  std::string how = r.End == zupo::RunEnd::Finished ? "finished"
                     : r.End == zupo::RunEnd::Stopped
-                        ? "stopped on request (resume by running again)"
+                        ? "stopped: " + r.Message + " (resume by running again)"
                         : "ended by an error";
   std::printf("Run %s: %d generations ran (from %d to %d), last price %s, %.1f s.\n"
               "Results are in %s\n",
-              how, r.LastGen - r.FirstGen, r.FirstGen, r.LastGen,
+              how.c_str(), r.LastGen - r.FirstGen, r.FirstGen, r.LastGen,
               zupo::FormatGeneral(r.LastPrice).c_str(), secs, sim->P.Tree_Path1.c_str());
   if (report && r.End == zupo::RunEnd::Finished) RunReport(appDir, runDir, reportFrom);
   switch (r.End) {

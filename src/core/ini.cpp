@@ -74,6 +74,13 @@ bool KeyValue(std::string_view line, std::string_view& key, std::string_view& va
   return true;
 }
 
+// A UTF-8 byte-order mark (written by some Windows editors) is not part of the first line.
+constexpr std::string_view Bom = "\xEF\xBB\xBF";
+std::string_view WithoutBom(std::string_view text) {
+  if (text.substr(0, Bom.size()) == Bom) text.remove_prefix(Bom.size());
+  return text;
+}
+
 bool ReadIfExists(const std::string& file, std::string& text) {
   if (::access(file.c_str(), F_OK) != 0) return false;
   text = ReadWholeFile(file);
@@ -91,7 +98,7 @@ std::string IniRead(const std::string& file, const std::string& section, const s
     return def; // an unreadable file reads like a missing one, as the platform's reader does
   }
   bool inSection = false;
-  for (const Line& l : SplitLines(text)) {
+  for (const Line& l : SplitLines(WithoutBom(text))) {
     std::string_view name, k, v;
     if (SectionName(l.text, name)) {
       inSection = SameName(name, section);
@@ -132,7 +139,9 @@ void IniWrite(const std::string& file, const std::string& section, const std::st
   FolderLock lock(file);
   std::string text;
   ReadIfExists(file, text);
-  std::vector<Line> lines = SplitLines(text);
+  std::string_view body = WithoutBom(text);
+  std::string_view bom(text.data(), text.size() - body.size()); // kept as it was
+  std::vector<Line> lines = SplitLines(body);
   std::string newLine = key + "=" + value;
 
   // Locate the section, the key inside it, and the last non-blank line of the section.
@@ -158,6 +167,7 @@ void IniWrite(const std::string& file, const std::string& section, const std::st
 
   std::string out;
   out.reserve(text.size() + newLine.size() + section.size() + 8);
+  out += bom;
   auto emit = [&](size_t from, size_t to) {
     for (size_t i = from; i < to; ++i) {
       out += lines[i].text;

@@ -1,5 +1,6 @@
 #include "core/textio.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <unistd.h>
 
 #include "core/errors.h"
+#include "core/real6.h"
 
 namespace zupo {
 
@@ -36,11 +38,27 @@ void WriteAll(int fd, std::string_view s, const std::string& path) {
 } // namespace
 
 std::string ReadWholeFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that opening a FIFO with no writer cannot hang the start-up.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) throw RunError(path + ": cannot open for reading: " + SysMsg());
+  struct stat st = {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    throw RunError(path + ": not a regular file");
+  }
+  if (st.st_size > MaxInputBytes) {
+    ::close(fd);
+    throw RunError(path + ": the file is larger than 1 GB (" + std::to_string(st.st_size) +
+                   " bytes)");
+  }
   std::string text;
+  text.reserve(static_cast<size_t>(st.st_size));
   char buf[65536];
   for (;;) {
+    if (static_cast<long long>(text.size()) > MaxInputBytes) { // grew while being read
+      ::close(fd);
+      throw RunError(path + ": the file is larger than 1 GB");
+    }
     ssize_t n = ::read(fd, buf, sizeof buf);
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -55,18 +73,74 @@ std::string ReadWholeFile(const std::string& path) {
   return text;
 }
 
-bool ParseReal(std::string_view s, long double& v) {
-  if (s.empty()) return false;
+namespace {
+
+// For a decimal text that from_chars found out of range: true when its magnitude is large
+// (overflow), false when it is tiny (underflow). The decimal exponent of the leading digit
+// decides.
+bool MagnitudeIsLarge(std::string_view s) {
+  size_t ePos = s.find_first_of("eE");
+  std::string_view mant = s.substr(0, ePos);
+  long long exp10 = 0;
+  if (ePos != std::string_view::npos) {
+    std::string_view ex = s.substr(ePos + 1);
+    bool neg = !ex.empty() && ex[0] == '-';
+    if (!ex.empty() && (ex[0] == '-' || ex[0] == '+')) ex.remove_prefix(1);
+    for (char c : ex) exp10 = std::min(exp10 * 10 + (c - '0'), 1000000000LL);
+    if (neg) exp10 = -exp10;
+  }
+  // The order of the leading non-zero digit: the count of integer digits from it on, or minus
+  // the zeros after the point that precede it.
+  long long order = 0;
+  bool point = false, found = false;
+  for (char c : mant) {
+    if (c == '-') continue;
+    if (c == '.') {
+      point = true;
+    } else if (!point) {
+      if (found || c != '0') {
+        found = true;
+        ++order;
+      }
+    } else if (found || c != '0') {
+      found = true;
+      break;
+    } else {
+      --order;
+    }
+  }
+  if (!found) return false;
+  return order + exp10 > 0;
+}
+
+} // namespace
+
+NumberRead ParseRealStatus(std::string_view s, long double& v) {
+  if (s.empty()) return NumberRead::Invalid;
   const char* b = s.data();
   const char* e = b + s.size();
   if (*b == '+') ++b; // from_chars does not take a plus sign
-  if (b == e || *b == '+' || (*b == '-' && (b != s.data() || b + 1 == e))) return false;
+  if (b == e || *b == '+' || (*b == '-' && (b != s.data() || b + 1 == e)))
+    return NumberRead::Invalid;
   // Only decimal forms: digits, point, exponent. No "inf", "nan" or hex.
   for (const char* p = b; p < e; ++p)
-    if (!std::strchr("0123456789.eE+-", *p)) return false;
-  auto r = std::from_chars(b, e, v, std::chars_format::general);
-  if (r.ec == std::errc::result_out_of_range) return false;
-  return r.ec == std::errc() && r.ptr == e;
+    if (!std::strchr("0123456789.eE+-", *p)) return NumberRead::Invalid;
+  long double x = 0;
+  auto r = std::from_chars(b, e, x, std::chars_format::general);
+  if (r.ptr != e) return NumberRead::Invalid;
+  if (r.ec == std::errc::result_out_of_range) {
+    if (MagnitudeIsLarge(std::string_view(b, static_cast<size_t>(e - b))))
+      return NumberRead::Overflow;
+    v = 0; // below the smallest extended real: stores as 0, as an underflow does
+    return NumberRead::Ok;
+  }
+  if (r.ec != std::errc()) return NumberRead::Invalid;
+  v = x;
+  return NumberRead::Ok;
+}
+
+bool ParseReal(std::string_view s, long double& v) {
+  return ParseRealStatus(s, v) == NumberRead::Ok;
 }
 
 bool ParseInt(std::string_view s, long long& v) {
@@ -79,21 +153,52 @@ bool ParseInt(std::string_view s, long long& v) {
   return r.ec == std::errc() && r.ptr == e;
 }
 
+// A number is a whole word, however long: fixed notation writes every integer digit, and an
+// 80-bit real reaches about 1e4932.
 std::string_view TextReader::NextWord() {
   while (pos_ < text_.size() && IsSpace(text_[pos_])) ++pos_;
   if (pos_ >= text_.size()) return {};
   size_t start = pos_;
-  while (pos_ < text_.size() && !IsSpace(text_[pos_]) && pos_ - start < 64) ++pos_;
+  while (pos_ < text_.size() && !IsSpace(text_[pos_])) ++pos_;
   return std::string_view(text_).substr(start, pos_ - start);
+}
+
+std::string ShortenForMessage(std::string_view w) {
+  if (w.size() <= 40) return std::string(w);
+  return std::string(w.substr(0, 20)) + "..." + std::string(w.substr(w.size() - 12)) + " (" +
+         std::to_string(w.size()) + " characters)";
+}
+
+long double TextReader::WordValue(std::string_view w) const {
+  long double v = 0;
+  switch (ParseRealStatus(w, v)) {
+  case NumberRead::Ok:
+    return v;
+  case NumberRead::Overflow:
+    throw RunError(name_ + ": floating-point overflow: \"" + ShortenForMessage(w) +
+                   "\" is beyond the largest number the program holds");
+  default:
+    throw RunError(name_ + ": \"" + ShortenForMessage(w) + "\" is not a valid number");
+  }
 }
 
 long double TextReader::ReadReal() {
   std::string_view w = NextWord();
   if (w.empty()) throw RunError(name_ + ": unexpected end of file while reading a number");
-  long double v = 0;
-  if (!ParseReal(w, v))
-    throw RunError(name_ + ": \"" + std::string(w) + "\" is not a valid number");
-  return v;
+  return WordValue(w);
+}
+
+double TextReader::ReadReal6() {
+  size_t start = pos_;
+  long double v = ReadReal();
+  try {
+    return Round6(v);
+  } catch (const FloatError&) {
+    while (start < text_.size() && IsSpace(text_[start])) ++start;
+    throw RunError(name_ + ": floating-point overflow: \"" +
+                   ShortenForMessage(std::string_view(text_).substr(start, pos_ - start)) +
+                   "\" is too large for a 6-byte real (about 1.7E+38 at most)");
+  }
 }
 
 bool TextReader::TryReadReal(long double& v) {
@@ -103,8 +208,7 @@ bool TextReader::TryReadReal(long double& v) {
     pos_ = save;
     return false;
   }
-  if (!ParseReal(w, v))
-    throw RunError(name_ + ": \"" + std::string(w) + "\" is not a valid number");
+  v = WordValue(w);
   return true;
 }
 
@@ -113,7 +217,7 @@ long long TextReader::ReadInt() {
   if (w.empty()) throw RunError(name_ + ": unexpected end of file while reading a number");
   long long v = 0;
   if (!ParseInt(w, v))
-    throw RunError(name_ + ": \"" + std::string(w) + "\" is not a valid integer");
+    throw RunError(name_ + ": \"" + ShortenForMessage(w) + "\" is not a valid integer");
   return v;
 }
 

@@ -5,7 +5,11 @@
 
 namespace zupo {
 
-// Reads the whole of a text file; RunError naming the file when it cannot be opened or read.
+// No input is larger than this: a bigger file is refused rather than read into memory.
+constexpr long long MaxInputBytes = 1LL << 30;
+
+// Reads the whole of a text file; RunError naming the file when it cannot be opened or read, is
+// not a regular file (a FIFO or a device could block or never end) or is larger than 1 GB.
 std::string ReadWholeFile(const std::string& path);
 
 // A sequential reader over text held in memory, with the system's reading rules: free-format
@@ -18,9 +22,12 @@ public:
   static TextReader Open(const std::string& path) { return TextReader(path, ReadWholeFile(path)); }
 
   bool Eof() const { return pos_ >= text_.size(); }
-  // Free-format real: skips blanks, control characters and line ends, takes up to 64 characters
-  // up to the next blank or control character; RunError at end of file or on a bad number.
+  // Free-format real: skips blanks, control characters and line ends, takes the characters up
+  // to the next blank or control character; RunError at end of file, on a bad number and on a
+  // number beyond the extended range (naming the file and the value).
   long double ReadReal();
+  // ReadReal rounded to a 6-byte real; a value beyond its range is an error naming the value.
+  double ReadReal6();
   long long ReadInt();
   // Like ReadReal, but returns false (and reads nothing) when only blanks remain.
   bool TryReadReal(long double& v);
@@ -37,13 +44,20 @@ public:
 
 private:
   std::string_view NextWord();
+  long double WordValue(std::string_view w) const;
   std::string name_;
   std::string text_;
   size_t pos_ = 0;
 };
 
-// Converts a whole string as a number; false on any junk (no locale dependence).
+enum class NumberRead { Ok, Invalid, Overflow };
+// Converts a whole string as a decimal number (no locale dependence). A magnitude beyond the
+// extended range is Overflow; one below it reads as 0.
+NumberRead ParseRealStatus(std::string_view s, long double& v);
+// ParseRealStatus == Ok.
 bool ParseReal(std::string_view s, long double& v);
+// A word for an error message, cut in the middle when it is long.
+std::string ShortenForMessage(std::string_view w);
 bool ParseInt(std::string_view s, long long& v);
 
 // Lines written by the system end with CR LF.

@@ -49,6 +49,8 @@ template <class Counts> struct PreorderPick {
     Visit(node, true);
   }
 };
+// Spelled out for compilers without deduction for aggregates (clang 14 builds the fuzzers).
+template <class Counts> PreorderPick(Counts, bool, int, Link) -> PreorderPick<Counts>;
 
 // The k-th counted node in preorder, the root counting as the first. A k beyond the counted
 // nodes (only with a malformed model file) falls back to the root link.

@@ -1,5 +1,6 @@
 #include "market/backup.h"
 
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -142,6 +143,26 @@ private:
   TextReader in_;
 };
 
+// The half of OrderIdx at base lists every trader once; the previous half of the first
+// generation's checkpoint may instead be all 0 (no order was made before the first generation).
+void CheckOrderHalf(const std::string& path, const TraderBook& T, int base, bool mayBeEmpty) {
+  std::array<bool, MaxTraders + 1> seen{};
+  int zeros = 0;
+  for (int p = 1; p <= MaxTraders; ++p) {
+    int i = T.OrderIdx[base + p];
+    if (i == 0) {
+      ++zeros;
+    } else if (seen[i]) {
+      throw RunError(path + ": trader " + FormatInt(i) + " appears twice in the order at " +
+                     FormatInt(base));
+    } else {
+      seen[i] = true;
+    }
+  }
+  if (zeros == 0 || (mayBeEmpty && zeros == MaxTraders)) return;
+  throw RunError(path + ": 0 is not a valid trader number (order at " + FormatInt(base) + ")");
+}
+
 } // namespace
 
 std::string BackupText(const Simulation& sim) {
@@ -267,10 +288,10 @@ void SaveBackup(Simulation& sim, bool keepSameGeneration) {
   if (exists) sim.ProcessMessages();
 }
 
-void RestoreBackup(Simulation& sim) {
+void RestoreBackup(Simulation& sim, const std::string& from) {
   // The uninterrupted run had read line RunGen + 1 of the extra data at this checkpoint.
   if (sim.S.NExtra > 0) SeekExtraLine(sim, sim.R.RunGen + 1LL);
-  const std::string path = FileInFolder(sim.P.Tree_Path1, "Backup1.txt");
+  const std::string path = from.empty() ? FileInFolder(sim.P.Tree_Path1, "Backup1.txt") : from;
   Loader L(path);
   if (L.Eof()) throw RunError(path + ": the checkpoint is empty");
   L.SkipLine(); // the halves are taken from their own line further down
@@ -288,7 +309,9 @@ void RestoreBackup(Simulation& sim) {
   L.Lines(2 * MaxTraders, [&](int k) { T.Money[k] = L.Real(); });
   L.Lines(2 * MaxTraders, [&](int k) { T.Wealth[k] = L.Real(); });
   L.Lines(2 * MaxTraders, [&](int k) { T.Forecast[k] = L.Real(); });
-  L.Lines(2 * MaxTraders, [&](int k) { T.OrderIdx[k] = L.Int(1, MaxTraders, "trader number"); });
+  // 0 marks an order not made yet (the previous half of a generation-1 checkpoint); the halves
+  // are checked once their offsets are known.
+  L.Lines(2 * MaxTraders, [&](int k) { T.OrderIdx[k] = L.Int(0, MaxTraders, "trader number"); });
   L.Lines(MaxTraders, [&](int k) { T.ModelDepth[k] = L.Int(0, 0x7fffffff, "model depth"); });
   L.Lines(MaxTraders, [&](int k) { T.ModelSize[k] = L.Int(0, 0x7fffffff, "model size"); });
   L.PriceLine(M.NewPrice, M.Dividend);
@@ -297,6 +320,8 @@ void RestoreBackup(Simulation& sim) {
   if (T.PrevBase + T.CurBase != MaxTraders || (T.CurBase != 0 && T.CurBase != MaxTraders))
     throw RunError(path + ": the half offsets " + FormatInt(T.PrevBase) + " " +
                    FormatInt(T.CurBase) + " are not 0 and 500");
+  CheckOrderHalf(path, T, T.CurBase, false);
+  CheckOrderHalf(path, T, T.PrevBase, true);
   L.SkipLine();
   L.Lines(DimLen, [&](int k) { R.DimA[k] = L.Real6(); });
   L.Lines(DimLen, [&](int k) { R.DimB[k] = L.Real6(); });

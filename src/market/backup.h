@@ -20,7 +20,8 @@ void SaveBackup(Simulation& sim, bool keepSameGeneration = true);
 // The generation named by the first line of a checkpoint ("GEN=12  First=..." -> 12), -1 when
 // the file is missing or its first line does not have that form.
 int BackupGeneration(const std::string& path);
-// Reads Tree_Path1/Backup1.txt back (6-byte fields rounded), and repositions the extra data.
-void RestoreBackup(Simulation& sim);
+// Reads Tree_Path1/Backup1.txt (or the checkpoint at path) back (6-byte fields rounded), and
+// repositions the extra data. A checkpoint that cannot be read whole leaves the state as it was.
+void RestoreBackup(Simulation& sim, const std::string& path = {});
 
 } // namespace zupo

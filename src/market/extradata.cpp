@@ -1,5 +1,7 @@
 #include "market/extradata.h"
 
+#include "core/errors.h"
+#include "core/format.h"
 #include "core/real6.h"
 #include "core/textio.h"
 
@@ -20,8 +22,13 @@ void ReadExtraLine(Simulation& sim) {
     in.Rewind();
     v = in.ReadReal();
   }
-  sim.R.ExtraVals[1] = Round6(v);
-  for (int k = 2; k <= sim.S.NExtra; ++k) sim.R.ExtraVals[k] = Round6(in.ReadReal());
+  try {
+    sim.R.ExtraVals[1] = Round6(v);
+  } catch (const FloatError&) {
+    throw RunError(in.Name() + ": floating-point overflow: " + FormatGeneral(v) +
+                   " is too large for a 6-byte real (about 1.7E+38 at most)");
+  }
+  for (int k = 2; k <= sim.S.NExtra; ++k) sim.R.ExtraVals[k] = in.ReadReal6();
   in.SkipLine();
   if (in.Eof()) in.Rewind();
 }

@@ -234,6 +234,17 @@ void RefreshDividends(Simulation& sim, const std::string& path) {
 
 } // namespace
 
+int DividendCount(Simulation& sim) {
+  const std::string path = FileInFolder(sim.P.Tree_Path1, "Dstar.txt");
+  RefreshDividends(sim, path);
+  int n = 0;
+  for (long double v : sim.Dstar.Values) {
+    if (std::isnan(v)) break;
+    ++n;
+  }
+  return n;
+}
+
 long double DividendAt(Simulation& sim, int t) {
   const std::string path = FileInFolder(sim.P.Tree_Path1, "Dstar.txt");
   RefreshDividends(sim, path);

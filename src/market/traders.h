@@ -20,5 +20,8 @@ void SwapHalves(Simulation& sim);
 // The dividend of generation t: number t of Tree_Path1 + "/Dstar.txt" (the last number when the
 // file has fewer, 0 when it has none). The file is kept in memory while it does not change.
 long double DividendAt(Simulation& sim, int t);
+// The number of readable dividends in Dstar.txt (RunError naming the file when it cannot be
+// read).
+int DividendCount(Simulation& sim);
 
 } // namespace zupo

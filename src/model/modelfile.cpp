@@ -328,12 +328,25 @@ std::vector<TPostfixItem> ParseModelText(const SymbolSet& S, const std::string& 
                                          const std::string& text) {
   if (text.empty()) throw RunError(name + ": the model file is empty");
   std::vector<TPostfixItem> items;
+  // The depth of each subtree on the postfix stack: the tree walks recurse once per level, so
+  // the nesting is bounded here, where the file is read.
+  std::vector<int> depths;
   TextReader in(name, text);
   while (!in.Eof()) {
     TPostfixItem it;
     it.Sym = static_cast<uint8_t>(LookupSym(S, ReadToken(in)));
     if (IsConstCode(S, it.Sym)) it.Value = ReadConstNumber(in);
     items.push_back(it);
+    int arity = S.IsTerminal(it.Sym) ? 0 : S.IsBinary(it.Sym) ? 2 : 1;
+    int d = 0;
+    for (int k = 0; k < arity && !depths.empty(); ++k) {
+      d = std::max(d, depths.back());
+      depths.pop_back();
+    }
+    if (d + 1 > MaxModelFileDepth)
+      throw RunError(name + ": the model is nested deeper than " +
+                     std::to_string(MaxModelFileDepth) + " levels");
+    depths.push_back(d + 1);
   }
   return items;
 }

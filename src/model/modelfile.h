@@ -70,8 +70,13 @@ std::string InOrderText(const SymbolSet& S, const TTreeNode* T);
 // Releases the loaded list.
 void DisposeList(Simulation& sim);
 
+// The deepest model a file may hold. A run never makes a tree deeper than DepthLimit (at most
+// 255); the walks over a tree recurse once per level, so a deeper file is refused.
+constexpr int MaxModelFileDepth = 4096;
+
 // Parsing of model text (used by the three readers): the text's items in postfix order.
-// RunError naming the file when the text is empty or a constant's number cannot be read.
+// RunError naming the file when the text is empty, a constant's number cannot be read or the
+// model is nested deeper than MaxModelFileDepth.
 std::vector<TPostfixItem> ParseModelText(const SymbolSet& S, const std::string& name,
                                          const std::string& text);
 

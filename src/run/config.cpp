@@ -7,6 +7,7 @@
 #include "core/paths.h"
 #include "core/real6.h"
 #include "core/textio.h"
+#include "model/modelfile.h"
 #include "model/symbols.h"
 
 namespace zupo {
@@ -24,6 +25,31 @@ std::string RequiredValue(const std::string& file, const std::string& section,
   std::string s = ReadIniStr(section, key, file);
   if (s.empty()) throw RunError(KeyName(file, section, key) + ": the key is missing or empty");
   return s;
+}
+
+// Whether a name of a symbol list is one the model files and the evaluation can use: the token
+// rule of the model files must read it back whole, and an operator or function must be one the
+// evaluation computes (others evaluate to 0).
+bool ReadsBack(const std::string& name) {
+  if (name.empty()) return false;
+  TextReader in("", name);
+  return ReadToken(in) == name && in.Eof();
+}
+
+bool EvaluationKnows(const std::string& name, bool binary) {
+  if (binary) return name == "+" || name == "-" || name == "*" || name == "%";
+  return name == "SIN" || name == "COS" || name == "EXP" || name == "LOG" || name == "ABS" ||
+         name == "SQRT";
+}
+
+void WarnUnknownSymbols(const Simulation& sim, const std::string& file, const char* key,
+                        const std::vector<std::string>& names, int kind) {
+  for (const std::string& name : names) {
+    bool known = ReadsBack(name) && (kind == 0 || EvaluationKnows(name, kind == 2));
+    if (!known)
+      sim.Warning(KeyName(file, "Common", key) + ": \"" + name +
+                  "\" is not a symbol the program knows; it evaluates to 0");
+  }
 }
 
 uint8_t LowByte(int32_t v) {
@@ -70,7 +96,11 @@ void GetEnv(Simulation& sim, const std::string& iniFile) {
   P.Reproduct = ReadIniInt(f, "Traders", "Reproduct");
   P.Mutation = ReadIniInt(f, "Traders", "Mutation");
   P.MutProb = ReadIniReal6(f, "Traders", "MutProb");
-  P.DepthLimit = LowByte(ReadIniInt(f, "Traders", "DepthLimit"));
+  int32_t depthLimit = ReadIniInt(f, "Traders", "DepthLimit");
+  P.DepthLimit = LowByte(depthLimit);
+  if (depthLimit != P.DepthLimit)
+    sim.Warning(KeyName(f, "Traders", "DepthLimit") + ": " + std::to_string(depthLimit) +
+                " is above 255; it is kept modulo 256, as " + std::to_string(P.DepthLimit));
   P.LeaveProb = ReadIniInt(f, "Traders", "LeaveProb");
   P.MaxExp = ReadIniReal6(f, "Traders", "MaxExp");
   P.MutMode = LowByte(ReadIniInt(f, "Traders", "MutMode"));
@@ -94,6 +124,11 @@ void GetEnv(Simulation& sim, const std::string& iniFile) {
   } catch (const RunError& e) {
     throw RunError(f + " [Common]: " + e.what());
   }
+  WarnUnknownSymbols(sim, f, "BinarySet", binary, 2);
+  WarnUnknownSymbols(sim, f, "UnarySet", unary, 1);
+  WarnUnknownSymbols(sim, f, "X_Var", xvar, 0);
+  WarnUnknownSymbols(sim, f, "Y_Var", yvar, 0);
+  WarnUnknownSymbols(sim, f, "Extra_Var", extra, 0);
 }
 
 void ReadRunKeys(Simulation& sim, const std::string& iniFile) {

@@ -21,6 +21,7 @@
 #include "run/companion.h"
 #include "run/config.h"
 #include "run/runfiles.h"
+#include "run/runlock.h"
 
 namespace zupo {
 
@@ -87,6 +88,9 @@ private:
   double lastCpu_ = 0;
 };
 
+// Ctrl-C, SIGTERM or the Exit button during the start-up: the run stops before it begins.
+struct StoppedInStartUp {};
+
 class Driver {
 public:
   Driver(Simulation& sim, Host& host, Clock& clock, std::string iniFile, std::string appDir,
@@ -101,8 +105,12 @@ public:
 
 private:
   void StartUp();
+  void CheckInputs();
+  void StopIfRequested();
   void FreshStart();
   void Resume();
+  int RestoreCheckpoint(int stopNo, int lastRow, std::string& fellBackWhy);
+  bool NoCheckpointOfGenerationOne();
   bool LoopGeneration(); // false when the generation ended through the error path
   void GenerationBody();
   void ModelStep(int m);
@@ -116,6 +124,7 @@ private:
 
   Simulation& sim_;
   Host& host_;
+  RunLock lock_;
   Clock& clock_;
   std::string ini_;
   std::string appDir_;
@@ -140,8 +149,14 @@ void Driver::Msg(const std::string& text) {
   host_.ProcessMessages();
 }
 
+void Driver::StopIfRequested() {
+  if (host_.ExitPressed()) throw StoppedInStartUp{};
+}
+
 void Driver::StartUp() {
   sim_.IniFileName = ini_;
+  // Before anything is written: a second program on this folder stops here.
+  lock_ = RunLock::Acquire(FolderOf(ini_));
   Key("Running", "1");
   Key("Exit", "0");
   sim_.R.ExitRequested = false;
@@ -151,11 +166,14 @@ void Driver::StartUp() {
   sim_.Warn = [this](const std::string& m) { host_.Warn(m); };
   sim_.Pump = [this] { host_.ProcessMessages(); };
   GetEnv(sim_, ini_);
+  StopIfRequested();
   ReadRunKeys(sim_, ini_);
   if (sim_.P.Tree_Path1.empty())
     throw RunError(ini_ + " [Common] Tree_Path1: the run folder is not set");
   if (!DirExists(sim_.P.Tree_Path1))
     throw RunError(sim_.P.Tree_Path1 + ": the run folder (Tree_Path1) does not exist");
+  CheckInputs();
+  StopIfRequested();
   CreateModelFolders(sim_);
   sim_.R.Gen_No = sim_.P.Gen_No;
   sim_.R.RunGen = sim_.P.Stop_No;
@@ -164,15 +182,35 @@ void Driver::StartUp() {
   sim_.R.FreeDiskMB = Round6(host_.FreeDiskMB());
 }
 
+// What every start needs, checked before any result file is touched.
+void Driver::CheckInputs() {
+  if (sim_.S.NExtra > 0 && ReadIniStr("Common", "ExData_File", ini_).empty())
+    throw RunError(ini_ + " [Common] ExData_File: the key is empty, but Extra_Var names " +
+                   FormatInt(sim_.S.NExtra) + " extra variables");
+  if (!FileExists(sim_.P.Data_File))
+    throw RunError(sim_.P.Data_File + ": the data file (Data_File) does not exist");
+  int dividends = DividendCount(sim_);
+  const std::string dstar = RunFile(sim_, "Dstar.txt");
+  if (dividends == 0)
+    host_.Warn(dstar + ": the file holds no dividend; every dividend is 0");
+  else if (dividends < sim_.P.Gen_No)
+    host_.Warn(dstar + ": the file holds " + FormatInt(dividends) +
+               " dividends, fewer than Gen_No (" + FormatInt(sim_.P.Gen_No) +
+               "); later generations repeat the last one");
+}
+
 void Driver::FreshStart() {
   signalFile_ = RunFile(sim_, "Gen0");
   resumed_ = false;
   freshCheckpoint_ = true;
+  // Every input is read before Data1.txt and Data2.txt are emptied: a bad input leaves the
+  // results of an earlier run as they were.
   if (sim_.S.NExtra > 0) OpenExtraData(sim_);
-  sim_.Data1File.Create(RunFile(sim_, "Data1.txt"));
-  sim_.Data2File.Create(RunFile(sim_, "Data2.txt"));
   ReadDataFile(sim_);
   if (sim_.P.Do_Dim == 0) ReadWindowFiles(sim_);
+  StopIfRequested();
+  sim_.Data1File.Create(RunFile(sim_, "Data1.txt"));
+  sim_.Data2File.Create(RunFile(sim_, "Data2.txt"));
   sim_.Data1File.Write(Data1Header());
   sim_.Data1File.Flush();
   if (sim_.P.LibraryProb != 0) LaunchCompanion(sim_, companion_, signalFile_);
@@ -196,28 +234,88 @@ void Driver::FreshStart() {
   lagsMoved_ = false;
 }
 
-void Driver::Resume() {
-  std::string backup = RunFile(sim_, "Backup1.txt");
-  int g = BackupGeneration(backup);
-  if (g < 0)
-    throw RunError(backup + ": no checkpoint to resume from (Stop_No is " +
-                   FormatInt(sim_.R.RunGen) + ")");
-  if (g != sim_.R.RunGen) {
-    // Stop_No is written before the checkpoint file, so a run killed between the two names a
-    // generation the checkpoint does not hold; the checkpoint's own generation is the truth.
-    host_.ReplaceFirstLogLine("Resuming from generation " + FormatInt(g) + " of " + backup +
-                              " (Stop_No was " + FormatInt(sim_.R.RunGen) + ")");
+// Stop_No 1 without a checkpoint of generation 1: a run killed in its second generation between
+// writing Stop_No and its first checkpoint. Nothing beyond generation 1 was recorded, so the
+// run starts again rather than refusing to start for good.
+bool Driver::NoCheckpointOfGenerationOne() {
+  if (BackupGeneration(RunFile(sim_, "Backup1.txt")) == 1) return false;
+  const std::string data1 = RunFile(sim_, "Data1.txt");
+  return !FileExists(data1) || LastStatisticsRow(sim_) <= 1;
+}
+
+// Restores the checkpoint that fits the run: Backup1.txt, or Backup11.txt (one generation older)
+// when Backup1.txt cannot be read. A checkpoint that contradicts the run is refused. Returns its
+// generation; fellBackWhy says why Backup1.txt was passed over ("" when it was used).
+int Driver::RestoreCheckpoint(int stopNo, int lastRow, std::string& fellBackWhy) {
+  const std::string b1 = RunFile(sim_, "Backup1.txt");
+  const std::string b11 = RunFile(sim_, "Backup11.txt");
+  // Stop_No is written just before the checkpoint file, so a kill between the two leaves the
+  // checkpoint one generation behind Stop_No; any other difference belongs to another run.
+  auto contradiction = [&](const std::string& path, int g, int lo) -> std::string {
+    if (g < lo || g > lo + 1)
+      return path + " holds generation " + FormatInt(g) + ", but Stop_No is " + FormatInt(stopNo) +
+             " (expected generation " + FormatInt(lo) + " or " + FormatInt(lo + 1) + ")";
+    if (g > lastRow)
+      return path + " holds generation " + FormatInt(g) +
+             ", later than the last row of Data1.txt (" + FormatInt(lastRow) + ")";
+    return {};
+  };
+  auto restore = [&](const std::string& path, int g) {
     sim_.R.RunGen = g;
-    sim_.R.StartGen = g;
+    RestoreBackup(sim_, path);
+  };
+  std::string damage;
+  int g = BackupGeneration(b1);
+  if (g >= 1) {
+    std::string bad = contradiction(b1, g, stopNo - 1);
+    if (!bad.empty()) throw RunError(bad + "; the run is not resumed");
+    try {
+      restore(b1, g);
+      fellBackWhy.clear();
+      return g;
+    } catch (const RunError& e) {
+      damage = e.what();
+    }
+  } else {
+    damage = b1 + (FileExists(b1) ? ": the first line is not a checkpoint's" : ": missing");
   }
+  int g11 = BackupGeneration(b11);
+  if (g11 < 1) throw RunError(damage + "; no checkpoint to resume from");
+  std::string bad = contradiction(b11, g11, stopNo - 2);
+  if (!bad.empty()) throw RunError(damage + "; " + bad + "; the run is not resumed");
+  try {
+    restore(b11, g11);
+  } catch (const RunError& e) {
+    throw RunError(damage + "; " + e.what());
+  }
+  fellBackWhy = damage;
+  return g11;
+}
+
+void Driver::Resume() {
+  const int stopNo = sim_.R.RunGen;
+  const int lastRow = LastStatisticsRow(sim_);
+  std::string fellBackWhy;
+  const int g = RestoreCheckpoint(stopNo, lastRow, fellBackWhy);
+  StopIfRequested();
+  // From here on the run files are changed.
+  const std::string b1 = RunFile(sim_, "Backup1.txt");
+  if (!fellBackWhy.empty()) {
+    // Backup1.txt becomes the checkpoint resumed from, so that the next one rotates a whole file.
+    WriteFileAtomic(b1, ReadWholeFile(RunFile(sim_, "Backup11.txt")));
+    host_.ReplaceFirstLogLine("Resuming from generation " + FormatInt(g) +
+                              " of Backup11.txt, the checkpoint before: " + fellBackWhy);
+  } else if (g != stopNo) {
+    host_.ReplaceFirstLogLine("Resuming from generation " + FormatInt(g) + " of " + b1 +
+                              " (Stop_No was " + FormatInt(stopNo) + ")");
+  }
+  sim_.R.RunGen = g;
+  sim_.R.StartGen = g;
   signalFile_ = RunFile(sim_, "Gen" + FormatInt(sim_.R.RunGen - 1));
-  RestoreBackup(sim_);
   // Rows and dump blocks written after the checkpoint are computed again by this run.
   CutBackRunFiles(sim_, sim_.R.RunGen);
   sim_.Data1File.OpenAppend(RunFile(sim_, "Data1.txt"));
   sim_.Data2File.OpenAppend(RunFile(sim_, "Data2.txt"));
-  if (!FileExists(sim_.P.Data_File))
-    throw RunError(sim_.P.Data_File + ": the data file (Data_File) does not exist");
   sim_.R.MsgCount = 1;
   if (sim_.P.LibraryProb != 0) LaunchCompanion(sim_, companion_, signalFile_);
   resumed_ = true;
@@ -280,6 +378,9 @@ void Driver::StopCheck() {
   if (host_.ExitPressed()) sim_.R.ExitPressed = true;
   if (sim_.R.FreeDiskMB < 100.0 || sim_.R.ExitPressed) {
     sim_.R.ExitRequested = true;
+    result_.Message = sim_.R.ExitPressed ? "stopped on request"
+                                         : "less than 100 MB is free on the run's disk (" +
+                                               FormatGeneral(sim_.R.FreeDiskMB) + " MB)";
     Key("Exit", "1");
     Key("No_Memory", "1");
   }
@@ -299,6 +400,9 @@ void Driver::GenerationBody() {
         R.ExitPressed = true;
         Key("Exit", "1");
         Key("No_Memory", "1");
+        result_.Message = "stopped on request";
+      } else {
+        result_.Message = "the Exit key of " + ini_ + " was set to 1";
       }
       return;
     }
@@ -406,13 +510,26 @@ void Driver::EndRun() {
 }
 
 RunResult Driver::Run() {
-  StartUp();
-  if (sim_.R.RunGen == 0) {
-    result_.FirstGen = 0;
-    FreshStart();
-  } else {
-    Resume();
-    result_.FirstGen = sim_.R.RunGen;
+  try {
+    StartUp();
+    if (sim_.R.RunGen == 1 && NoCheckpointOfGenerationOne()) {
+      host_.Warn(RunFile(sim_, "Backup1.txt") +
+                 ": the run stopped before its first checkpoint was written; it starts afresh");
+      sim_.R.RunGen = sim_.R.StartGen = 0;
+    }
+    if (sim_.R.RunGen == 0) {
+      result_.FirstGen = 0;
+      FreshStart();
+    } else {
+      Resume();
+      result_.FirstGen = sim_.R.RunGen;
+    }
+  } catch (const StoppedInStartUp&) {
+    Key("Running", "0");
+    result_.End = RunEnd::Stopped;
+    result_.Message = "stopped on request during the start-up; no generation ran";
+    result_.FirstGen = result_.LastGen = sim_.R.RunGen;
+    return result_;
   }
   while (sim_.R.RunGen < sim_.R.Gen_No && !sim_.R.ExitRequested) {
     if (!LoopGeneration()) {

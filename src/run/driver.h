@@ -13,7 +13,7 @@ enum class RunEnd { Finished, Stopped, Failed };
 
 struct RunResult {
   RunEnd End = RunEnd::Finished;
-  std::string Message;  // the error of a failed generation
+  std::string Message;  // the error of a failed generation, or why a stopped run stopped
   int32_t FirstGen = 0; // the generation the run started from (0: fresh start)
   int32_t LastGen = 0;  // RunGen at the end
   long double LastPrice = 0;
@@ -32,6 +32,7 @@ struct PhaseTimes {
 // The whole run: start-up, fresh start or resume, the generation loop and its end. Errors of
 // the start-up (a bad configuration, a missing input file) are thrown as RunError; an error
 // inside a loop generation ends the run through the error path and is reported in the result.
+// The run holds the folder of iniFile for its whole life; a second run on it is refused.
 // When times is given, the time of each phase of the loop generations is added to it.
 RunResult RunSimulation(Simulation& sim, Host& host, Clock& clock, const std::string& iniFile,
                         const std::string& appDir, PhaseTimes* times = nullptr);

@@ -73,11 +73,11 @@ void ReadWindowFiles(Simulation& sim) {
   TextReader b = OpenWindowFile(sim.P.DimB_File, "DimB_File");
   TextReader c = OpenWindowFile(sim.P.DimC_File, "DimC_File");
   for (int k = 1; k <= DimLen; ++k) {
-    sim.R.DimA[k] = Round6(a.ReadReal());
+    sim.R.DimA[k] = a.ReadReal6();
     a.SkipLine();
-    sim.R.DimB[k] = Round6(b.ReadReal());
+    sim.R.DimB[k] = b.ReadReal6();
     b.SkipLine();
-    sim.R.DimC[k] = Round6(c.ReadReal());
+    sim.R.DimC[k] = c.ReadReal6();
     c.SkipLine();
   }
 }
@@ -133,6 +133,16 @@ void CutBack(const std::string& path, const std::string& kept, const std::string
 }
 
 } // namespace
+
+int LastStatisticsRow(const Simulation& sim) {
+  long long last = 0;
+  KeepLines(ReadWholeFile(RunFile(sim, "Data1.txt")), [&last](std::string_view line) {
+    long long g = 0;
+    if (LeadingInt(line, g)) last = g;
+    return false;
+  });
+  return static_cast<int>(last);
+}
 
 void CutBackRunFiles(Simulation& sim, int gen) {
   // Data1.txt: rows are "<generation> ..."; the header and any other line stay.

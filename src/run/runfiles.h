@@ -25,5 +25,7 @@ std::string RunFile(const Simulation& sim, const std::string& name);
 // back to the dump blocks of those generations, so that the resumed run appends each generation
 // exactly once. Each file is replaced atomically, and only when something is cut.
 void CutBackRunFiles(Simulation& sim, int gen);
+// The generation of the last complete row of Data1.txt (0 when it has none).
+int LastStatisticsRow(const Simulation& sim);
 
 } // namespace zupo

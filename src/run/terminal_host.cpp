@@ -10,8 +10,10 @@ namespace zupo {
 
 namespace {
 std::atomic<bool> gStopRequested{false};
-extern "C" void OnStopSignal(int) {
-  gStopRequested = true;
+// The first Ctrl-C or SIGTERM stops the run after the current generation (or at the next step
+// of the start-up); a second one ends the program at once, as the shell's own would.
+extern "C" void OnStopSignal(int sig) {
+  if (gStopRequested.exchange(true)) ::_exit(128 + sig);
 }
 } // namespace
 

@@ -12,4 +12,8 @@ TEST(Paths, MapSeparatorsAndResolve) {
   EXPECT_EQ(ResolvePath("/home/zupo", ""), "");                        // fails when opened
   EXPECT_EQ(ResolvePath("", "run\\x"), "run/x");
   EXPECT_EQ(FolderOf("Zupo.ini"), "./");
+  // Names shown in messages: one separator between folder and file.
+  EXPECT_EQ(FolderOf("/runs/a/Zupo.ini"), "/runs/a/");
+  EXPECT_EQ(FileInFolder("run/", "Data1.txt"), "run/Data1.txt");
+  EXPECT_EQ(FileInFolder("run", "Data1.txt"), "run/Data1.txt");
 }

@@ -1,7 +1,12 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "../testutil.h"
 #include "core/errors.h"
+#include "core/format.h"
+#include "core/real6.h"
 #include "core/textio.h"
 
 using namespace zupo;
@@ -63,4 +68,41 @@ TEST(TextFiles, WriteInPlaceAtomicAndAppend) {
   EXPECT_EQ(ReadWholeFile(f), "GEN\r\n1\r\n");
   a.Close();
   EXPECT_TRUE(FailsNaming([&] { a.Write("x"); }, f));
+}
+
+// Fixed notation writes every integer digit; the reader takes the whole word, up to the end of
+// the extended range, and names the file and the value beyond it.
+TEST(TextReader, NumbersOfAnyLengthRoundTripAndOverflowIsNamed) {
+  for (long double v : {1e70L, -1e400L, 1e4000L, 1.18e4932L, 123456789.125L}) {
+    std::string text = FormatFixed(v, 12, 5) + "\r\n7\r\n";
+    TextReader r("Backup1.txt", text);
+    EXPECT_EQ(r.ReadReal(), v) << text.size();
+    r.SkipLine();
+    EXPECT_EQ(r.ReadReal(), 7); // the next line is where it was
+  }
+  std::string huge = "1" + std::string(4940, '0') + ".00000";
+  EXPECT_TRUE(
+      FailsNaming([&] { TextReader("Data.txt", huge).ReadReal(); }, "Data.txt", "overflow"));
+  EXPECT_TRUE(FailsNaming([&] { TextReader("Data.txt", "-2e5000").ReadReal(); }, "Data.txt",
+                          "\"-2e5000\""));
+  for (std::string tiny : {"1e-5000", "0.0000e-9999", "-3E-6000"})
+    EXPECT_EQ(TextReader("f", tiny).ReadReal(), 0) << tiny; // below the range: 0, as stored
+  // Beyond the 6-byte range: the value and the file are named.
+  EXPECT_EQ(TextReader("f", "1.7E38").ReadReal6(), Round6(1.7e38L));
+  EXPECT_TRUE(FailsNaming([&] { TextReader("DimA.txt", " 2E+0038\r\n").ReadReal6(); },
+                          "DimA.txt: floating-point overflow: \"2E+0038\""));
+}
+
+TEST(TextFiles, OnlyRegularFilesUpTo1GBAreRead) {
+  test::TempDir d;
+  const std::string fifo = d / "Data.txt", big = d / "DimA.txt";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_TRUE(FailsNaming([&] { ReadWholeFile(fifo); }, fifo, "not a regular file"));
+  EXPECT_TRUE(FailsNaming([&] { ReadWholeFile(d.Path()); }, d.Path(), "not a regular file"));
+  int fd = ::open(big.c_str(), O_WRONLY | O_CREAT, 0644); // sparse: no disk space used
+  ASSERT_EQ(::ftruncate(fd, MaxInputBytes + 1), 0);
+  ::close(fd);
+  EXPECT_TRUE(FailsNaming([&] { ReadWholeFile(big); }, big, "larger than 1 GB"));
+  ASSERT_EQ(::truncate(big.c_str(), 3), 0);
+  EXPECT_EQ(ReadWholeFile(big), std::string(3, '\0'));
 }

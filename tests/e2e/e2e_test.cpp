@@ -17,6 +17,7 @@
 #include "core/format.h"
 #include "core/ini.h"
 #include "core/paths.h"
+#include "e2e/e2e_util.h"
 #include "run/driver.h"
 #include "run/recording_host.h"
 #include "testutil.h"
@@ -24,58 +25,7 @@
 namespace zupo {
 namespace {
 
-namespace fs = std::filesystem;
-using test::RecordingHost;
-using test::TempDir;
-
-std::string Ini(const TempDir& d) {
-  return d / "Zupo.ini";
-}
-std::string RunDir(const TempDir& d) {
-  return d / "run";
-}
-
-// A copy of the example run folder with some keys changed.
-void Prepare(const TempDir& d, const std::map<std::string, std::string>& keys) {
-  fs::copy(ZUPO_SOURCE_DIR "/examples/default", d.Path(),
-           fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-  for (const auto& [k, v] : keys)
-    IniWrite(Ini(d),
-             k == "Gen_No" || k == "G_Gap" || k == "LibraryProb" || k == "TryNo" ? "Traders"
-                                                                                 : "Common",
-             k, v);
-}
-
-RunResult RunIn(const TempDir& d, RecordingHost& host, uint32_t seed = 11) {
-  FixedClock clock(seed);
-  auto sim = std::make_unique<Simulation>();
-  return RunSimulation(*sim, host, clock, Ini(d), d.Path() + "/");
-}
-
-std::string Key(const TempDir& d, const std::string& key) {
-  return ReadIniStr("Common", key, Ini(d));
-}
-
-// The generation numbers of the rows of Data1.txt, in file order.
-std::vector<int> RowGens(const TempDir& d) {
-  TextReader in = TextReader::Open(RunDir(d) + "/Data1.txt");
-  in.ReadLine(); // header
-  std::vector<int> gens;
-  while (!in.Eof()) gens.push_back(std::stoi(in.ReadLine().substr(0, 5)));
-  return gens;
-}
-
-std::vector<int> Range(int from, int to) {
-  std::vector<int> v;
-  for (int g = from; g <= to; ++g) v.push_back(g);
-  return v;
-}
-
-int CountLines(const std::string& text) {
-  int n = 0;
-  for (size_t p = 0; (p = text.find("\r\n", p)) != std::string::npos; p += 2) ++n;
-  return n;
-}
+using namespace e2e;
 
 TEST(EndToEnd, FreshRunWritesEveryFileInItsFormat) {
   TempDir d;
@@ -339,48 +289,31 @@ TEST(EndToEnd, CompanionStartsDetachedInTheRunFolderWithoutArguments) {
   EXPECT_EQ(test::ReadText(d / "started.txt"), real + "\n" + real + "/Zupo.ini\n0\n");
 }
 
-// zupo-cli as a child process (output discarded): its pid, or with wait its exit status.
-int RunCli(std::vector<std::string> args, bool wait = true) {
-  args.insert(args.begin(), ZUPO_CLI);
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t quiet;
-  posix_spawn_file_actions_init(&quiet);
-  posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_adddup2(&quiet, 1, 2);
-  pid_t pid = 0;
-  posix_spawn(&pid, ZUPO_CLI, &quiet, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&quiet);
-  int status = 0;
-  if (!wait) return pid;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
+// Killed in generation 2 (only the checkpoint of generation 1 can be on disk) and in the middle
+// of a later generation: each resumes to a complete run.
 TEST(EndToEnd, CliKilledInTheMiddleResumesWithoutGapOrRepeat) {
-  TempDir d;
-  Prepare(d, {{"Gen_No", "60"}, {"G_Gap", "2"}});
-  pid_t pid = RunCli({"--seed", "3", "--quiet", d.Path()}, false);
-  // Kill it once a few rows are there, in the middle of whatever it is doing.
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-  while (std::chrono::steady_clock::now() < deadline) {
-    std::string p = RunDir(d) + "/Data1.txt";
-    if (fs::exists(p) && CountLines(test::ReadText(p)) >= 5) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+  for (int rowsBeforeKill : {1, 5}) {
+    TempDir d;
+    Prepare(d, {{"Gen_No", "40"}, {"G_Gap", "2"}});
+    pid_t pid = RunCli({"--seed", "3", "--quiet", d.Path()}, false);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    const std::string p = RunDir(d) + "/Data1.txt";
+    while (std::chrono::steady_clock::now() < deadline &&
+           !(fs::exists(p) && CountLines(test::ReadText(p)) >= 1 + rowsBeforeKill))
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it could be killed";
+    EXPECT_EQ(Key(d, "Running"), "1");
+    if (rowsBeforeKill == 1) { // the kill landed in generation 2
+      EXPECT_LE(std::stoi("0" + Key(d, "Stop_No")), 1);
+    }
+    EXPECT_EQ(RunCli({"--seed", "4", "--quiet", d.Path()}), 0) << rowsBeforeKill;
+    EXPECT_EQ(RowGens(d), Range(1, 40));
+    EXPECT_EQ(Key(d, "Stop_No"), "0");
+    EXPECT_EQ(CountLines(test::ReadText(RunDir(d) + "/Data2.txt")), 501); // generation 1, once
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(7));
-  ::kill(pid, SIGKILL);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it could be killed";
-  EXPECT_EQ(Key(d, "Running"), "1");
-
-  EXPECT_EQ(RunCli({"--seed", "4", "--quiet", d.Path()}), 0);
-  EXPECT_EQ(RowGens(d), Range(1, 60));
-  EXPECT_EQ(Key(d, "Stop_No"), "0");
-  std::string data2 = test::ReadText(RunDir(d) + "/Data2.txt");
-  EXPECT_EQ(CountLines(data2), 501); // the dump of generation 1, once
 }
 
 TEST(EndToEnd, CliExitStatusNamesHowTheRunEnded) {

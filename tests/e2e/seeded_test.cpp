@@ -28,11 +28,12 @@ struct SeededCase {
   bool NeedsCompanion;
 };
 
-// "sha256  ./relative/path" lines of every file under dir, sorted by path. The companion's lock
-// and log name its process and its times; they are not results of the run.
+// "sha256  ./relative/path" lines of every file under dir, sorted by path. The run's lock and the
+// companion's lock and log name their processes and times; they are not results of the run.
 std::string HashList(const std::string& dir) {
   std::string cmd = "cd '" + dir +
-                    "' && find . -type f ! -path ./run/ZupoAp.lock ! -path ./run/ZupoAp.log | "
+                    "' && find . -type f ! -path ./zupo.lock ! -path ./run/ZupoAp.lock "
+                    "! -path ./run/ZupoAp.log | "
                     "LC_ALL=C sort | xargs -d '\\n' sha256sum";
   FILE* p = ::popen(cmd.c_str(), "r");
   if (!p) return "";

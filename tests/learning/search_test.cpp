@@ -128,3 +128,25 @@ TEST_F(SearchTest, OnlyTheModelTheTraderEndsWithIsWritten) {
 
 } // namespace
 } // namespace zupo
+
+namespace zupo {
+namespace {
+
+// The library's error measure: the sum over the last 10 generations (t = 111 down to 102) of
+// |F(t) - DimA[t]| / DimA[t]. With Theta1 = 0 the forecast is P+D of the generation before.
+TEST(MapeScoreTest, SumsTheRelativeErrorsOfTheLastTenGenerations) {
+  Simulation sim;
+  test::DefaultSymbols(sim);
+  sim.P.Theta1 = 0;
+  sim.P.MaxExp = 10;
+  for (int t = 1; t <= DimLen; ++t) sim.R.DimA[t] = 2, sim.R.DimC[t] = 2 + t * 0.125;
+  sim.R.DimA[105] = 0; // no error counted where DimA is 0
+  sim.ModelList = {{static_cast<uint8_t>(sim.S.NSym), 1.0}};
+  long double expected = 0;
+  for (int t = 102; t <= DimLen; ++t)
+    if (t != 105) expected += (t - 1) * 0.125L / 2;
+  EXPECT_DOUBLE_EQ(static_cast<double>(MapeScore(sim, 1)), static_cast<double>(expected));
+}
+
+} // namespace
+} // namespace zupo

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "core/errors.h"
+#include "core/format.h"
 #include "core/ini.h"
 #include "core/real6.h"
 #include "testutil.h"
@@ -123,6 +124,63 @@ TEST_F(Checkpoint, RotationByTheRunAndCopiedNumbersGiveTheFullText) {
   }
   SaveBackup(sim); // the same generation again: kept
   EXPECT_EQ(ReadText(backup11).rfind("GEN=5  ", 0), 0u);
+}
+
+} // namespace zupo::test
+
+namespace zupo::test {
+
+// Wealth compounds past 1e58 in long runs; prices pass 1e6 and fill their 12 columns.
+TEST_F(Checkpoint, LargeValuesComeBackExactly) {
+  for (long double big : {1e70L, 1e400L, -1e4000L}) {
+    sim.T.Wealth[3] = big, sim.T.Money[1000] = big / 7, sim.T.Profit[500] = -big;
+    sim.T.Forecast[1] = big * 3, sim.M.PriceLag[2] = 1234567.5L, sim.M.NewPrice = 9876543.25L;
+    SaveBackup(sim);
+    ASSERT_EQ(Resume(7), "") << static_cast<double>(big);
+    EXPECT_EQ(std::tuple(back.T.Wealth[3], back.T.Money[1000], back.T.Profit[500]),
+              std::tuple(big, sim.T.Money[1000], -big));
+    EXPECT_EQ(back.T.Forecast[1], big * 3);
+    EXPECT_EQ(std::tuple(back.M.PriceLag[2], back.M.NewPrice, back.M.Dividend),
+              std::tuple(1234567.5L, 9876543.25L, 0.5L));
+    EXPECT_EQ(FormatFixed(back.T.Wealth[4], 12, 5), "  4000.33333"); // the next line is read
+    sim.R.RunGen++;
+  }
+}
+
+// The first generation orders only its own half: the checkpoint written at the top of the
+// second one holds a previous half of zeros, which a resume accepts. A zero anywhere else, or a
+// trader listed twice, is refused.
+TEST_F(Checkpoint, OrderHalvesAreCheckedAsPermutations) {
+  std::tie(sim.T.CurBase, sim.T.PrevBase, sim.R.RunGen) = std::tuple(0, 500, 1);
+  for (int p = 1; p <= MaxTraders; ++p)
+    sim.T.OrderIdx[p] = MaxTraders + 1 - p, sim.T.OrderIdx[MaxTraders + p] = 0;
+  SaveBackup(sim);
+  ASSERT_EQ(Resume(1), "");
+  EXPECT_EQ(std::tuple(back.T.OrderIdx[1], back.T.OrderIdx[500], back.T.OrderIdx[501]),
+            std::tuple(500, 1, 0));
+  struct Case {
+    int at, value;
+    const char* says;
+  } cases[] = {{MaxTraders + 7, 3, "0 is not a valid trader number"},
+               {7, 0, "0 is not a valid trader number"},
+               {8, 500, "trader 500 appears twice"},
+               {9, 501, "501 is not a valid trader number"}};
+  for (const Case& c : cases) {
+    int keep = sim.T.OrderIdx[c.at];
+    sim.T.OrderIdx[c.at] = c.value;
+    WriteText(backup1, BackupText(sim));
+    EXPECT_NE(Resume(1).find(c.says), std::string::npos) << c.at << " " << Resume(1);
+    sim.T.OrderIdx[c.at] = keep;
+  }
+  // Only the previous half may be unordered: swapped offsets put the zeros in the current one.
+  std::tie(sim.T.CurBase, sim.T.PrevBase) = std::tuple(500, 0);
+  WriteText(backup1, BackupText(sim));
+  EXPECT_NE(Resume(1).find("0 is not a valid trader number (order at 500)"), std::string::npos);
+  // The generation must end where the number does.
+  for (const char* head : {"GEN=5x  First=0", "GEN=5", "GEN=  First"}) {
+    WriteText(backup1, std::string(head) + "\r\n");
+    EXPECT_EQ(BackupGeneration(backup1), std::string(head) == "GEN=5" ? 5 : -1) << head;
+  }
 }
 
 } // namespace zupo::test

@@ -110,5 +110,36 @@ TEST_F(ModelFiles, CopiesWriteTheModelAsReadAndMeasuresAreKept) {
   EXPECT_EQ(std::tuple(depth, size, warnings.size()), std::tuple(1, 1, size_t{4}));
 }
 
+// A tree walk recurses once per level: a file nested deeper than any run makes is refused by
+// name, while the deepest allowed model is read and written back unchanged.
+TEST_F(ModelFiles, NestingIsBoundedWhenReading) {
+  test::DefaultSymbols(sim);
+  auto chain = [](int unary, const std::string& tail) {
+    std::string t = "X01";
+    for (int k = 0; k < unary; ++k) t += "ABS";
+    return t + tail;
+  };
+  const std::pair<std::string, bool> files[] = {
+      {chain(MaxModelFileDepth - 1, ""), true},
+      {chain(MaxModelFileDepth, ""), false},
+      {"X02" + chain(MaxModelFileDepth - 2, "*"), true}, // the binary node is level MaxDepth
+      {"X02" + chain(MaxModelFileDepth - 1, "*"), false},
+      {chain(200000, ""), false}}; // about 600 kB
+  for (const auto& [text, ok] : files) {
+    test::WriteText(Path(7), text);
+    sim.Models.Clear();
+    try {
+      PTreeNode t = ReadTree(sim, 7, nodes, terms);
+      EXPECT_TRUE(ok) << text.size();
+      EXPECT_EQ(TreeText(sim.S, t.get()), text);
+    } catch (const RunError& e) {
+      EXPECT_FALSE(ok) << text.size();
+      EXPECT_NE(std::string(e.what()).find(Path(7) + ": the model is nested deeper than 4096"),
+                std::string::npos)
+          << e.what();
+    }
+  }
+}
+
 } // namespace
 } // namespace zupo

@@ -33,6 +33,9 @@ TEST(BestReport, SixLinesForTheMostProfitableTrader) {
   sim.R.RunGen = 5;
   test::WriteText(ModelFileName(sim, "T", 503), "K(-3.50 )");
   EXPECT_NE(BestModelReportText(sim).find("GEN  6  ==> K(-3.50 )\r\n"), std::string::npos);
+  sim.T.Profit[MaxTraders] = 3; // the last trader is a candidate too
+  test::WriteText(ModelFileName(sim, "T", 1000), "K(4.00 )");
+  EXPECT_NE(BestModelReportText(sim).find("GEN  6  ==> K(4.00 )\r\n"), std::string::npos);
 }
 
 } // namespace

@@ -1,0 +1,94 @@
+#pragma once
+// Helpers of the end-to-end tests: copies of the bundled example run by the real driver with a
+// recording host, or by zupo-cli as a child process.
+#include <fcntl.h>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "core/clock.h"
+#include "core/ini.h"
+#include "run/driver.h"
+#include "run/recording_host.h"
+#include "testutil.h"
+
+namespace zupo::e2e {
+
+namespace fs = std::filesystem;
+using test::RecordingHost;
+using test::TempDir;
+
+inline std::string Ini(const TempDir& d) {
+  return d / "Zupo.ini";
+}
+inline std::string RunDir(const TempDir& d) {
+  return d / "run";
+}
+
+// A copy of the example run folder with some keys changed.
+inline void Prepare(const TempDir& d, const std::map<std::string, std::string>& keys) {
+  fs::copy(ZUPO_SOURCE_DIR "/examples/default", d.Path(),
+           fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  for (const auto& [k, v] : keys)
+    IniWrite(Ini(d),
+             k == "Gen_No" || k == "G_Gap" || k == "LibraryProb" || k == "TryNo" ? "Traders"
+                                                                                 : "Common",
+             k, v);
+}
+
+inline RunResult RunIn(const TempDir& d, RecordingHost& host, uint32_t seed = 11) {
+  FixedClock clock(seed);
+  auto sim = std::make_unique<Simulation>();
+  return RunSimulation(*sim, host, clock, Ini(d), d.Path() + "/");
+}
+
+inline std::string Key(const TempDir& d, const std::string& key) {
+  return ReadIniStr("Common", key, Ini(d));
+}
+
+// The generation numbers of the rows of Data1.txt, in file order.
+inline std::vector<int> RowGens(const TempDir& d) {
+  TextReader in = TextReader::Open(RunDir(d) + "/Data1.txt");
+  in.ReadLine(); // header
+  std::vector<int> gens;
+  while (!in.Eof()) gens.push_back(std::stoi(in.ReadLine().substr(0, 5)));
+  return gens;
+}
+
+inline std::vector<int> Range(int from, int to) {
+  std::vector<int> v;
+  for (int g = from; g <= to; ++g) v.push_back(g);
+  return v;
+}
+
+inline int CountLines(const std::string& text) {
+  int n = 0;
+  for (size_t p = 0; (p = text.find("\r\n", p)) != std::string::npos; p += 2) ++n;
+  return n;
+}
+
+// zupo-cli as a child process (output discarded): its pid, or with wait its exit status.
+inline int RunCli(std::vector<std::string> args, bool wait = true) {
+  args.insert(args.begin(), ZUPO_CLI);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t quiet;
+  posix_spawn_file_actions_init(&quiet);
+  posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&quiet, 1, 2);
+  pid_t pid = 0;
+  posix_spawn(&pid, ZUPO_CLI, &quiet, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&quiet);
+  int status = 0;
+  if (!wait) return pid;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace zupo::e2e

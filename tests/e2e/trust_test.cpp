@@ -1,0 +1,294 @@
+// Whole runs that are interrupted, resumed, damaged or started twice: nothing lost, nothing
+// silently wrong, every refusal explained.
+#include <csignal>
+#include <gtest/gtest.h>
+
+#include "core/errors.h"
+#include "core/format.h"
+#include "core/textio.h"
+#include "e2e/e2e_util.h"
+#include "market/backup.h"
+#include "run/runlock.h"
+
+namespace zupo {
+namespace {
+
+using namespace e2e;
+
+std::string Data1(const TempDir& d) {
+  return test::ReadText(RunDir(d) + "/Data1.txt");
+}
+
+// The message of the RunError a run raises at start-up ("" when it starts).
+std::string StartError(const TempDir& d, RecordingHost& host) {
+  try {
+    RunIn(d, host);
+  } catch (const RunError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+// The lags a finished run leaves in the data file are the prices of its last generations:
+// P(t+1) of rows G-1, G-2, G-3 (a resumed run that never moved its lags again fails this).
+void ExpectLagsFollowThePrices(const TempDir& d) {
+  TextReader rows("Data1.txt", Data1(d));
+  rows.ReadLine();
+  std::vector<long double> prices;
+  while (!rows.Eof()) {
+    rows.ReadReal();
+    prices.push_back(rows.ReadReal());
+    rows.SkipLine();
+  }
+  TextReader lags("Data.txt", test::ReadText(d / "Data.txt"));
+  ASSERT_GE(prices.size(), 4u);
+  for (size_t k = 1; k <= 3; ++k)
+    EXPECT_EQ(FormatFixed(lags.ReadReal(), 7, 3), FormatFixed(prices[prices.size() - 1 - k], 7, 3))
+        << "lag " << k;
+}
+
+// Generation 1 orders only its own half of the trader order, so the checkpoint at the top of
+// generation 2 holds a half of zeros; a run ended there resumes.
+TEST(Trust, RunEndedInGenerationTwoResumes) {
+  TempDir d;
+  Prepare(d, {{"Gen_No", "6"}, {"G_Gap", "0"}});
+  RecordingHost host;
+  ASSERT_EQ(RunIn(d, host).End, RunEnd::Failed);
+  ASSERT_EQ(BackupGeneration(RunDir(d) + "/Backup1.txt"), 1);
+  IniWrite(Ini(d), "Traders", "G_Gap", "20");
+  RecordingHost again;
+  RunResult r = RunIn(d, again, 5);
+  ASSERT_EQ(r.End, RunEnd::Finished) << r.Message;
+  EXPECT_EQ(r.FirstGen, 1);
+  EXPECT_EQ(RowGens(d), Range(1, 6));
+  ExpectLagsFollowThePrices(d);
+}
+
+// A start-up that fails leaves the results of the finished run before it as they were.
+TEST(Trust, StartUpErrorTouchesNoResultFile) {
+  TempDir d;
+  Prepare(d, {{"Gen_No", "2"}});
+  RecordingHost host;
+  ASSERT_EQ(RunIn(d, host).End, RunEnd::Finished);
+  const std::string data1 = Data1(d), data2 = test::ReadText(RunDir(d) + "/Data2.txt");
+  const std::string dimA = test::ReadText(d / "DimA.txt");
+  struct Case {
+    const char* file;
+    std::string text;
+    std::string says;
+  } cases[] = {
+      {"DimA.txt", dimA.substr(0, 500), "DimA.txt: unexpected end of file"},
+      {"DimA.txt", " 2.0E+0039\r\n" + dimA, "DimA.txt: floating-point overflow: \"2.0E+0039\""},
+      {"Data.txt", "80 1e99999\r\n", "Data.txt: floating-point overflow"},
+      {"run/Dstar.txt", "", "Dstar.txt: not a regular file"}, // made a folder below
+      {"Zupo.ini", "", "ExData_File: the key is empty, but Extra_Var names 1 extra variables"}};
+  for (const Case& c : cases) {
+    TempDir e;
+    Prepare(e, {});
+    fs::copy(d.Path(), e.Path(),
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    if (std::string(c.file) == "Zupo.ini")
+      IniWrite(Ini(e), "Common", "Extra_Var", "V1\\");
+    else if (std::string(c.file) == "run/Dstar.txt")
+      fs::remove(e / c.file), fs::create_directory(e / c.file);
+    else
+      test::WriteText(e / c.file, c.text);
+    RecordingHost h;
+    std::string err = StartError(e, h);
+    EXPECT_NE(err.find(c.says), std::string::npos) << c.says << " | " << err;
+    EXPECT_EQ(Data1(e), data1) << c.says;
+    EXPECT_EQ(test::ReadText(RunDir(e) + "/Data2.txt"), data2) << c.says;
+  }
+}
+
+// A second run on a folder in use ends at once, naming the folder and the holder; the folder's
+// files are those of the first run.
+TEST(Trust, SecondRunOnTheSameFolderIsRefused) {
+  TempDir d;
+  Prepare(d, {{"Gen_No", "3"}});
+  RunLock first = RunLock::Acquire(d.Path());
+  RecordingHost host;
+  std::string err = StartError(d, host);
+  EXPECT_NE(err.find(d.Path() + ": the run folder is in use by another run (process " +
+                     std::to_string(::getpid()) + ")"),
+            std::string::npos)
+      << err;
+  EXPECT_FALSE(fs::exists(RunDir(d) + "/Data1.txt"));
+  EXPECT_EQ(RunCli({"--quiet", "--seed", "1", d.Path()}), 1); // another process: refused too
+  first = RunLock();
+  EXPECT_EQ(RunCli({"--quiet", "--seed", "1", d.Path()}), 0);
+  EXPECT_EQ(RowGens(d), Range(1, 3));
+}
+
+// Backup1.txt damaged: the run resumes from Backup11.txt, says so first, and repeats nothing.
+// A checkpoint that does not belong to the run is refused and the run files stay as they are.
+TEST(Trust, DamagedCheckpointFallsBackAndAForeignOneIsRefused) {
+  TempDir d;
+  Prepare(d, {{"Gen_No", "8"}, {"G_Gap", "2"}});
+  RecordingHost host;
+  host.PressExitAtGen = 5;
+  ASSERT_EQ(RunIn(d, host).End, RunEnd::Stopped);
+  const std::string b1 = RunDir(d) + "/Backup1.txt", b11 = RunDir(d) + "/Backup11.txt";
+  ASSERT_EQ(std::pair(BackupGeneration(b1), BackupGeneration(b11)), std::pair(5, 4));
+  const std::string good1 = test::ReadText(b1), data1 = Data1(d);
+
+  struct Refusal {
+    std::string stopNo, backup1, says, andSays;
+  } refusals[] = {{"9", good1, "Backup1.txt holds generation 5, but Stop_No is 9", "not resumed"},
+                  {"4", good1, "Backup1.txt holds generation 5, but Stop_No is 4", "not resumed"},
+                  // Backup1.txt unreadable, and Backup11.txt three generations behind Stop_No.
+                  {"7", "damaged\r\n", "Backup1.txt: the first line is not a checkpoint's",
+                   "Backup11.txt holds generation 4, but Stop_No is 7"}};
+  for (const Refusal& c : refusals) {
+    IniWrite(Ini(d), "Common", "Stop_No", c.stopNo);
+    test::WriteText(b1, c.backup1);
+    RecordingHost h;
+    std::string err = StartError(d, h);
+    EXPECT_NE(err.find(c.says), std::string::npos) << err;
+    EXPECT_NE(err.find(c.andSays), std::string::npos) << err;
+    EXPECT_EQ(Data1(d), data1);
+  }
+  // Rows that end before the checkpoint: resuming would leave a gap.
+  IniWrite(Ini(d), "Common", "Stop_No", "5");
+  test::WriteText(b1, good1);
+  test::WriteText(RunDir(d) + "/Data1.txt", data1.substr(0, data1.find("\r\n    4") + 2));
+  RecordingHost gap;
+  EXPECT_NE(StartError(d, gap).find("later than the last row of Data1.txt (3)"), std::string::npos);
+  test::WriteText(RunDir(d) + "/Data1.txt", data1);
+
+  // Damaged: cut in the middle of the trader arrays.
+  test::WriteText(b1, good1.substr(0, good1.size() / 2));
+  RecordingHost again;
+  RunResult r = RunIn(d, again, 9);
+  ASSERT_EQ(r.End, RunEnd::Finished) << r.Message;
+  EXPECT_EQ(r.FirstGen, 4);
+  EXPECT_EQ(again.FirstLine.rfind("Resuming from generation 4 of Backup11.txt", 0), 0u)
+      << again.FirstLine;
+  EXPECT_NE(again.FirstLine.find("Backup1.txt: unexpected end of file"), std::string::npos);
+  EXPECT_EQ(RowGens(d), Range(1, 8));
+  EXPECT_EQ(BackupGeneration(b11), 6); // rotation went on from the restored checkpoint
+  ExpectLagsFollowThePrices(d);
+}
+
+// Wealth passes 1e58 in long runs; fixed notation then writes 60 digits and more. The resumed
+// run must start from exactly the values in the checkpoint.
+TEST(Trust, ResumeBeyondTheFixedFieldKeepsEveryValue) {
+  TempDir d;
+  Prepare(d, {{"Gen_No", "6"}, {"G_Gap", "2"}});
+  RecordingHost host;
+  host.PressExitAtGen = 3;
+  ASSERT_EQ(RunIn(d, host).End, RunEnd::Stopped);
+  // Scale Money and Wealth (1000 lines each) to beyond 1e58.
+  const std::string b1 = RunDir(d) + "/Backup1.txt";
+  TextReader in("Backup1.txt", test::ReadText(b1));
+  std::string out = in.ReadLine() + "\r\n";
+  const int moneyAt = 20 + 1000 + 500 + 1000, wealthEnd = moneyAt + 2000;
+  std::vector<long double> expected;
+  for (int line = 0; !in.Eof(); ++line) {
+    std::string text = in.ReadLine();
+    if (line >= moneyAt && line < wealthEnd) {
+      long double v = 0;
+      ParseReal(text.substr(text.find_first_not_of(' ')), v);
+      v = v * 1e60L + line;
+      text = FormatFixed(v, 12, 5);
+      ParseReal(text, v);
+      expected.push_back(v);
+    }
+    out += text + "\r\n";
+  }
+  test::WriteText(b1, out);
+  auto sim = std::make_unique<Simulation>();
+  std::vector<long double> resumed;
+  RecordingHost again;
+  // The state as it stands at the last message pump before the first log line of the resumed
+  // run, that is before its first booking.
+  again.OnPump = [&] {
+    if (!again.Log.empty()) return;
+    resumed.clear();
+    for (int k = 1; k <= 1000; ++k) resumed.push_back(sim->T.Money[k]);
+    for (int k = 1; k <= 1000; ++k) resumed.push_back(sim->T.Wealth[k]);
+  };
+  FixedClock clock(4);
+  RunResult r = RunSimulation(*sim, again, clock, Ini(d), d.Path() + "/");
+  ASSERT_EQ(r.End, RunEnd::Finished) << r.Message;
+  ASSERT_EQ(resumed.size(), expected.size());
+  EXPECT_EQ(resumed, expected);
+  EXPECT_GT(expected[1500], 1e58L);
+  EXPECT_EQ(RowGens(d), Range(1, 6));
+  ExpectLagsFollowThePrices(d); // the stop checkpoint held the lags moved
+}
+
+// Ctrl-C during the start-up stops the program there: no generation, no result file.
+TEST(Trust, StopRequestedDuringStartUp) {
+  TempDir d;
+  Prepare(d, {{"Gen_No", "3"}});
+  RecordingHost host;
+  host.Pressed = true;
+  RunResult r = RunIn(d, host);
+  EXPECT_EQ(r.End, RunEnd::Stopped);
+  EXPECT_NE(r.Message.find("during the start-up"), std::string::npos);
+  EXPECT_FALSE(fs::exists(RunDir(d) + "/Data1.txt"));
+  EXPECT_EQ(Key(d, "Running"), "0");
+}
+
+// Accepted with one warning each at start-up, naming the key and the value.
+TEST(Trust, DoubtfulInputsAreAcceptedWithAWarning) {
+  TempDir d;
+  Prepare(d, {{"Gen_No", "3"}});
+  IniWrite(Ini(d), "Traders", "DepthLimit", "273");
+  IniWrite(Ini(d), "Common", "BinarySet", "+\\-\\*\\/\\");
+  test::WriteText(RunDir(d) + "/Dstar.txt", "0.5\r\n0.25\r\n");
+  test::WriteText(Ini(d), "\xEF\xBB\xBF" + test::ReadText(Ini(d)));
+  RecordingHost host;
+  RunResult r = RunIn(d, host);
+  ASSERT_EQ(r.End, RunEnd::Finished) << r.Message;
+  const std::string ini = Ini(d);
+  EXPECT_EQ(host.Warnings,
+            (std::vector<std::string>{
+                ini + " [Traders] DepthLimit: 273 is above 255; it is kept modulo 256, as 17",
+                ini + " [Common] BinarySet: \"/\" is not a symbol the program knows; it "
+                      "evaluates to 0",
+                RunDir(d) + "/Dstar.txt: the file holds 2 dividends, fewer than Gen_No (3); "
+                            "later generations repeat the last one"}));
+  EXPECT_EQ(test::ReadText(Ini(d)).rfind("\xEF\xBB\xBF[Common]", 0), 0u);
+  EXPECT_EQ(Key(d, "Running"), "0"); // the keys were found under the mark
+
+  TempDir e;
+  Prepare(e, {{"Gen_No", "2"}});
+  test::WriteText(RunDir(e) + "/Dstar.txt", "");
+  RecordingHost empty;
+  ASSERT_EQ(RunIn(e, empty).End, RunEnd::Finished);
+  EXPECT_EQ(empty.Warnings, std::vector<std::string>{RunDir(e) + "/Dstar.txt: the file holds no "
+                                                                 "dividend; every dividend is 0"});
+}
+
+TEST(Trust, StopsAndRefusalsSayWhy) {
+  TempDir d;
+  Prepare(d, {{"Gen_No", "5"}});
+  RecordingHost host;
+  host.DiskMB = 99.5;
+  RunResult r = RunIn(d, host);
+  EXPECT_EQ(r.End, RunEnd::Stopped);
+  EXPECT_EQ(r.Message, "less than 100 MB is free on the run's disk (99.5 MB)");
+  for (const char* seed : {"4294967296", "-1", "x"})
+    EXPECT_EQ(RunCli({"--quiet", "--seed", seed, d.Path()}), 1) << seed;
+
+  // SIGTERM: the generation under way ends, with a checkpoint, and the status says "stopped".
+  TempDir e;
+  Prepare(e, {{"Gen_No", "400"}});
+  pid_t pid = RunCli({"--quiet", "--seed", "2", e.Path()}, false);
+  const std::string data1 = RunDir(e) + "/Data1.txt";
+  for (int k = 0; k < 20000 && !(fs::exists(data1) && CountLines(Data1(e)) >= 3); ++k)
+    ::usleep(1000);
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 3);
+  std::vector<int> rows = RowGens(e);
+  EXPECT_EQ(rows, Range(1, static_cast<int>(rows.size())));
+  EXPECT_EQ(BackupGeneration(RunDir(e) + "/Backup1.txt"), rows.back());
+}
+
+} // namespace
+} // namespace zupo

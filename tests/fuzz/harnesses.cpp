@@ -1,0 +1,175 @@
+#include "harnesses.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string_view>
+#include <unistd.h>
+
+#include "core/errors.h"
+#include "core/ini.h"
+#include "core/textio.h"
+#include "market/backup.h"
+#include "market/extradata.h"
+#include "market/snapshot.h"
+#include "market/traders.h"
+#include "model/generate.h"
+#include "model/modelfile.h"
+#include "model/symbols.h"
+#include "run/config.h"
+#include "run/runfiles.h"
+
+namespace zupo::fuzz {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// One scratch run folder per process, reused by every input: dir/run, dir/run0..9, dir/lib0..9.
+const std::string& Scratch() {
+  static const std::string dir = [] {
+    std::string tmpl = (fs::temp_directory_path() / "zupo-fuzz-XXXXXX").string();
+    if (!::mkdtemp(tmpl.data())) std::abort();
+    for (const char* sub : {"/run", "/run0", "/run1", "/run9", "/lib0"})
+      fs::create_directories(tmpl + sub);
+    return tmpl;
+  }();
+  return dir;
+}
+
+std::string Text(const uint8_t* data, size_t size) {
+  return std::string(reinterpret_cast<const char*>(data), size);
+}
+
+void Put(const std::string& path, std::string_view text) {
+  WriteFileInPlace(path, text);
+}
+
+std::unique_ptr<Simulation> NewSim() {
+  auto sim = std::make_unique<Simulation>();
+  sim->P.Tree_Path1 = Scratch() + "/run";
+  sim->P.Tree_Path2 = Scratch() + "/lib";
+  BuildSymbolSet(sim->S, ParseSymbolList("+\\-\\*\\%\\"),
+                 ParseSymbolList("SIN\\COS\\EXP\\LOG\\ABS\\SQRT\\"),
+                 ParseSymbolList("X01\\X02\\X03\\"), ParseSymbolList("Y01\\Y02\\"),
+                 ParseSymbolList("Z01\\"), "R");
+  sim->IniFileName = Scratch() + "/Zupo.ini";
+  return sim;
+}
+
+// Runs f; a RunError is a refused input, anything else escapes and is a finding.
+template <class F> void Refusable(F f) {
+  try {
+    f();
+  } catch (const RunError&) {
+  }
+}
+
+} // namespace
+
+void Ini(const uint8_t* data, size_t size) {
+  const std::string ini = Scratch() + "/Zupo.ini";
+  Put(ini, Text(data, size));
+  auto sim = NewSim();
+  Refusable([&] { GetEnv(*sim, ini); });
+  Refusable([&] { ReadRunKeys(*sim, ini); });
+  Refusable([&] {
+    IniWrite(ini, "Common", "Stop_No", "12");
+    if (ReadIniStr("Common", "Stop_No", ini) != "12") std::abort(); // a write must read back
+  });
+}
+
+void ModelFile(const uint8_t* data, size_t size) {
+  auto sim = NewSim();
+  Put(ModelFileName(*sim, "T", 7), Text(data, size));
+  Refusable([&] {
+    LoadModel(*sim, 7);
+    WriteList(*sim, 8);
+  });
+  Refusable([&] {
+    int nodes = 0, terms = 0;
+    PTreeNode t = ReadTree(*sim, 7, nodes, terms);
+    (void)TreeDepth(t.get());
+    (void)TreeSize(t.get());
+    (void)InOrderText(sim->S, t.get());
+    SaveModel(*sim, t, 9);
+  });
+}
+
+void Numbers(const uint8_t* data, size_t size) {
+  TextReader in("input", Text(data, size));
+  for (int k = 0; k < 64 && !in.Eof(); ++k) {
+    Refusable([&] {
+      switch (k % 5) {
+      case 0:
+        (void)in.ReadReal();
+        break;
+      case 1:
+        (void)in.ReadReal6();
+        break;
+      case 2:
+        (void)in.ReadInt();
+        break;
+      case 3: {
+        long double v = 0;
+        (void)in.TryReadReal(v);
+        in.SkipLine();
+        break;
+      }
+      default:
+        (void)in.ReadLine();
+      }
+    });
+    (void)in.ReadChar();
+  }
+}
+
+void Checkpoint(const uint8_t* data, size_t size) {
+  auto sim = NewSim();
+  sim->R.RunGen = 3;
+  sim->P.ExData_File = Scratch() + "/ExtraForCheckpoint.txt";
+  Put(sim->P.ExData_File, "1.5\r\n2.5\r\n");
+  Put(Scratch() + "/run/Backup1.txt", Text(data, size));
+  (void)BackupGeneration(Scratch() + "/run/Backup1.txt");
+  Refusable([&] {
+    RestoreBackup(*sim);
+    (void)BackupText(*sim); // whatever was restored can be written again
+  });
+}
+
+void RunFiles(const uint8_t* data, size_t size) {
+  // One input serves every run-file reader in turn.
+  const std::string text = Text(data, size);
+  auto sim = NewSim();
+  const std::string dir = Scratch();
+  sim->P.Data_File = dir + "/Data.txt";
+  sim->P.DimA_File = sim->P.DimB_File = sim->P.DimC_File = dir + "/DimA.txt";
+  sim->P.ExData_File = dir + "/Extra.txt";
+  for (const char* f : {"/Data.txt", "/DimA.txt", "/Extra.txt", "/run/Dstar.txt", "/run/Data1.txt",
+                        "/run/Data2.txt", "/run/Historyk.w"})
+    Put(dir + f, text);
+  Refusable([&] { ReadDataFile(*sim); });
+  Refusable([&] { ReadWindowFiles(*sim); });
+  Refusable([&] { OpenExtraData(*sim); });
+  Refusable([&] { SeekExtraLine(*sim, 1 + static_cast<long long>(size % 7)); });
+  Refusable([&] {
+    (void)DividendCount(*sim);
+    (void)DividendAt(*sim, 1 + static_cast<int>(size % 5));
+  });
+  Refusable([&] { (void)SnapshotValue(*sim, 'k', 'w', 1 + static_cast<int>(size % 500)); });
+  Refusable([&] {
+    (void)LastStatisticsRow(*sim);
+    CutBackRunFiles(*sim, 2);
+  });
+}
+
+Harness ByName(const std::string& name) {
+  if (name == "ini") return Ini;
+  if (name == "modelfile") return ModelFile;
+  if (name == "numbers") return Numbers;
+  if (name == "checkpoint") return Checkpoint;
+  if (name == "runfiles") return RunFiles;
+  return nullptr;
+}
+
+} // namespace zupo::fuzz
