@@ -113,7 +113,7 @@ TEST(LibraryKeeper, WhatItWritesDependsOnlyOnTheFilesOfTheGeneration) {
   KeeperFolder a, b;
   std::unique_ptr<LibraryKeeper> ka, kb;
   for (auto [f, k] : {std::pair{&a, &ka}, {&b, &kb}}) {
-    IniWrite(f->Ini(), "Traders", "G_Gap", "1"); // every generation learns: new models
+    IniWrite(f->Ini(), "Traders", "G_Gap", "1");           // every generation learns: new models
     f->Population(1, [](int i) { return Model(i % 40); }); // 40 distinct models, repeated
     *k = std::make_unique<LibraryKeeper>(f->Ini());
     (*k)->Serve(1);
