@@ -20,20 +20,12 @@ void OnSignal(int) {
   stopRequested = true;
 }
 
-std::string ProgramDir() {
-  char buf[PATH_MAX];
-  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return "./";
-  buf[n] = '\0';
-  return zupo::FolderOf(buf);
-}
-
 } // namespace
 
 int main() {
   zupo::CompanionOptions opt;
   const char* ini = std::getenv("ZUPO_INI");
-  opt.IniFile = ini && *ini ? ini : ProgramDir() + "Zupo.ini";
+  opt.IniFile = ini && *ini ? ini : zupo::ProgramFolder() + "Zupo.ini";
   long long pid = 0;
   const char* run = std::getenv("ZUPO_RUN_PID");
   if (run && zupo::ParseInt(run, pid) && pid > 0) opt.RunPid = static_cast<pid_t>(pid);

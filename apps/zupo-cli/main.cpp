@@ -23,14 +23,6 @@ extern char** environ;
 
 namespace {
 
-std::string ProgramDir() {
-  char buf[PATH_MAX];
-  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return "./";
-  buf[n] = '\0';
-  return zupo::FolderOf(buf);
-}
-
 // Runs zupo-report (beside this program) on the run folder and waits for it. Its failure is
 // reported but is not the run's.
 void RunReport(const std::string& appDir, const std::string& runDir, int from) {
@@ -89,7 +81,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  std::string appDir = ProgramDir();
+  std::string appDir = zupo::ProgramFolder();
   if (runDir.empty()) runDir = appDir;
   if (runDir.back() != '/') runDir += '/';
   std::string ini = runDir + "Zupo.ini";

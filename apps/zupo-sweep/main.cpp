@@ -28,14 +28,6 @@
 
 namespace {
 
-std::string ProgramDir() {
-  char buf[PATH_MAX];
-  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return "./";
-  buf[n] = '\0';
-  return zupo::FolderOf(buf);
-}
-
 std::string FindOnPath(const std::string& name) {
   const char* path = std::getenv("PATH");
   std::string p = path ? path : "/usr/bin:/bin";
@@ -204,8 +196,8 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
 
   zupo::PlanOptions plan;
-  plan.Cli = ProgramDir() + "zupo-cli";
-  plan.Sweep = ProgramDir() + "zupo-sweep";
+  plan.Cli = zupo::ProgramFolder() + "zupo-cli";
+  plan.Sweep = zupo::ProgramFolder() + "zupo-sweep";
   auto* planCmd = app.add_subcommand(
       "plan", "copy BASE_DIR once per run of the grid into STUDY_DIR/runs/ with the keys set");
   planCmd->add_option("BASE_DIR", plan.BaseDir, "a fresh run folder (holds Zupo.ini)")->required();

@@ -1,8 +1,10 @@
 #include "core/paths.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "core/errors.h"
 
@@ -52,6 +54,14 @@ void EnsureDir(const std::string& path) {
   if (slash != std::string::npos && slash > 0) EnsureDir(path.substr(0, slash));
   if (::mkdir(path.c_str(), 0755) != 0 && !(errno == EEXIST && DirExists(path)))
     throw RunError(path + ": cannot create the folder: " + std::strerror(errno));
+}
+
+std::string ProgramFolder() {
+  char buf[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return "./";
+  buf[n] = '\0';
+  return FolderOf(buf);
 }
 
 } // namespace zupo

@@ -13,6 +13,10 @@ std::string FileInFolder(const std::string& folder, const std::string& name);
 // The folder part of a path, with a trailing '/' ("" for a bare name -> "./").
 std::string FolderOf(const std::string& path);
 
+// The folder of the running program file, with a trailing '/' ("./" when it cannot be found):
+// Zupo.ini and the companion program are looked for there.
+std::string ProgramFolder();
+
 bool FileExists(const std::string& path);
 bool DirExists(const std::string& path);
 // Creates the folder (and missing parents); RunError naming the folder when that fails.
