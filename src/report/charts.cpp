@@ -32,12 +32,12 @@ std::string Fig(double v) {
 ReportChart PriceChart(const Data1Table& t, const RunInfo& info, const RunSummary& s) {
   ReportChart c{"price.png", "", {"Price by generation", "generation", "price", {}}};
   std::vector<double> gen = t.Column(kGen);
-  c.Spec.Lines.push_back(Series("price P(t+1)", gen, t.Column(kPrice), 0x1F4E9C));
+  c.Chart.Lines.push_back(Series("price P(t+1)", gen, t.Column(kPrice), 0x1F4E9C));
   if (std::isfinite(s.PriceRee) && !gen.empty()) {
     ChartLine ree = Series("equilibrium price P*", {gen.front(), gen.back()},
                            {s.PriceRee, s.PriceRee}, 0xC00000);
     ree.Dashed = true;
-    c.Spec.Lines.push_back(ree);
+    c.Chart.Lines.push_back(ree);
   }
   c.Caption = "Price after each generation's clearing. Dashed: the price of homogeneous traders "
               "with rational expectations, P* = (mean D &minus; &lambda;&middot;Var(D)&middot;H0) "
@@ -52,7 +52,7 @@ ReportChart ReturnsChart(const ReturnSeries& r) {
   ReportChart c{"returns.png",
                 "Log return ln(P(t+1) / P(t)) of each generation.",
                 {"Log returns by generation", "generation", "log return", {}}};
-  c.Spec.Lines.push_back(Series("", r.Gen, r.Ret, 0x1F4E9C));
+  c.Chart.Lines.push_back(Series("", r.Gen, r.Ret, 0x1F4E9C));
   return c;
 }
 
@@ -72,11 +72,11 @@ ReportChart AcfChart(const ReturnSeries& r) {
       Series("\u00B11.96/\u221An", lags, std::vector<double>(lags.size(), 0), 0x808080);
   zero.Low.assign(lags.size(), -band);
   zero.High.assign(lags.size(), band);
-  c.Spec.Lines.push_back(zero);
+  c.Chart.Lines.push_back(zero);
   ChartLine ret = Series("returns", lags, Autocorrelations(r.Ret, kMaxLag), 0x1F4E9C);
   ChartLine abs = Series("absolute returns", lags, Autocorrelations(absr, kMaxLag), 0xC00000);
-  c.Spec.Lines.push_back(ret);
-  c.Spec.Lines.push_back(abs);
+  c.Chart.Lines.push_back(ret);
+  c.Chart.Lines.push_back(abs);
   return c;
 }
 
@@ -97,7 +97,7 @@ ReportChart DistributionChart(const ReturnSeries& r) {
                  true}};
   ChartLine obs = Series("observed", h.X, h.Y, 0x1F4E9C);
   obs.Points = true;
-  c.Spec.Lines.push_back(obs);
+  c.Chart.Lines.push_back(obs);
   std::vector<double> nx, ny;
   double lo = h.X.empty() ? -4 : std::min(-4.0, h.X.front()),
          hi = h.X.empty() ? 4 : std::max(4.0, h.X.back());
@@ -112,7 +112,7 @@ ReportChart DistributionChart(const ReturnSeries& r) {
     nx.push_back(x);
     ny.push_back(y);
   }
-  c.Spec.Lines.push_back(Series("normal density", nx, ny, 0xC00000));
+  c.Chart.Lines.push_back(Series("normal density", nx, ny, 0xC00000));
   return c;
 }
 
@@ -131,8 +131,8 @@ ReportChart ModelsChart(const Data1Table& t) {
     }
     return l;
   };
-  c.Spec.Lines.push_back(withBand("mean depth (AveDepth)", kAveDepth, kVarDepth, 0x1F4E9C));
-  c.Spec.Lines.push_back(withBand("mean size (AveNode)", kAveNode, kVarNode, 0xC00000));
+  c.Chart.Lines.push_back(withBand("mean depth (AveDepth)", kAveDepth, kVarDepth, 0x1F4E9C));
+  c.Chart.Lines.push_back(withBand("mean size (AveNode)", kAveNode, kVarNode, 0xC00000));
   return c;
 }
 
@@ -152,10 +152,10 @@ ReportChart SchoolChart(const Data1Table& t, const RunInfo& info) {
     visitGen.push_back(row[kVisitGenNo]);
     visitLib.push_back(row[kVisitLibNo]);
   }
-  c.Spec.Lines.push_back(Series("VisitGenNo", gen, visitGen, 0x1F4E9C));
-  c.Spec.Lines.push_back(Series("VisitLibNo", gen, visitLib, 0x2E8B57));
-  c.Spec.Lines.push_back(Series("SucceedNo", gen, succeed, 0xC00000));
-  c.Spec.Lines.push_back(Series("MartingaleNo", gen, martingale, 0x9A6A00));
+  c.Chart.Lines.push_back(Series("VisitGenNo", gen, visitGen, 0x1F4E9C));
+  c.Chart.Lines.push_back(Series("VisitLibNo", gen, visitLib, 0x2E8B57));
+  c.Chart.Lines.push_back(Series("SucceedNo", gen, succeed, 0xC00000));
+  c.Chart.Lines.push_back(Series("MartingaleNo", gen, martingale, 0x9A6A00));
   return c;
 }
 
@@ -180,7 +180,7 @@ ReportChart WealthChart(const Data1Table& t, const RunInfo& info) {
       l.X.push_back(row[kGen]);
       l.Y.push_back(row[cols[g]]);
     }
-    c.Spec.Lines.push_back(l);
+    c.Chart.Lines.push_back(l);
   }
   return c;
 }

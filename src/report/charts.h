@@ -13,7 +13,7 @@ namespace zupo {
 struct ReportChart {
   std::string File;    // PNG file name in the report folder
   std::string Caption; // an HTML fragment
-  ChartSpec Spec;
+  ChartSpec Chart;
 };
 
 std::vector<ReportChart> ReportCharts(const Data1Table& table, const RunInfo& info,

@@ -58,9 +58,9 @@ std::string ReportHtml(const RunInfo& info, const RunSummary& s,
   Figures(h, s);
   h += "<h2>Charts</h2>\n";
   for (const ReportChart& c : charts)
-    h += "<figure>\n<img src=\"" + HtmlEscape(c.File) + "\" alt=\"" + HtmlEscape(c.Spec.Title) +
-         "\" width=\"" + std::to_string(c.Spec.Width) + "\" height=\"" +
-         std::to_string(c.Spec.Height) + "\">\n<figcaption>" + c.Caption +
+    h += "<figure>\n<img src=\"" + HtmlEscape(c.File) + "\" alt=\"" + HtmlEscape(c.Chart.Title) +
+         "\" width=\"" + std::to_string(c.Chart.Width) + "\" height=\"" +
+         std::to_string(c.Chart.Height) + "\">\n<figcaption>" + c.Caption +
          "</figcaption>\n</figure>\n";
   h += "</body>\n</html>\n";
   return h;

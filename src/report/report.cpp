@@ -49,7 +49,7 @@ ReportResult WriteReport(const ReportOptions& opt) {
   std::vector<ReportChart> charts = ReportCharts(table, info, s);
   std::string out = opt.OutDir.empty() ? FileInFolder(runDir, "report") : opt.OutDir;
   EnsureDir(out);
-  for (const ReportChart& c : charts) SaveChartPng(c.Spec, FileInFolder(out, c.File));
+  for (const ReportChart& c : charts) SaveChartPng(c.Chart, FileInFolder(out, c.File));
   WriteFileAtomic(FileInFolder(out, "summary.csv"), SummaryCsv(s));
   WriteFileAtomic(FileInFolder(out, "summary.json"), SummaryJson(s));
   ReportResult r{FileInFolder(out, "report.html"), s};

@@ -52,7 +52,7 @@ Fixture Make() {
 }
 
 const ChartLine& LineNamed(const ReportChart& c, const std::string& name) {
-  for (const ChartLine& l : c.Spec.Lines)
+  for (const ChartLine& l : c.Chart.Lines)
     if (l.Name == name) return l;
   throw std::runtime_error("no line " + name + " in " + c.File);
 }
@@ -73,15 +73,15 @@ TEST(ReportCharts, TheSevenChartsWithTheirData) {
   EXPECT_EQ(ree.X, (std::vector<double>{1, 60}));
   EXPECT_EQ(ree.Y, (std::vector<double>{80, 80}));
   EXPECT_NE(charts[0].Caption.find("= 80,"), std::string::npos) << charts[0].Caption;
-  EXPECT_EQ(charts[1].Spec.Lines[0].Y.size(), 59u);
+  EXPECT_EQ(charts[1].Chart.Lines[0].Y.size(), 59u);
 
   // The band of the autocorrelations is +-1.96/sqrt(n) for the 59 returns, lags 1..50.
-  const ChartLine& band = charts[2].Spec.Lines[0];
+  const ChartLine& band = charts[2].Chart.Lines[0];
   ASSERT_EQ(band.High.size(), 50u);
   EXPECT_DOUBLE_EQ(band.High[0], 1.96 / std::sqrt(59.0));
   EXPECT_DOUBLE_EQ(band.Low[49], -1.96 / std::sqrt(59.0));
   EXPECT_EQ(LineNamed(charts[2], "returns").X.back(), 50);
-  EXPECT_TRUE(charts[3].Spec.LogY);
+  EXPECT_TRUE(charts[3].Chart.LogY);
 
   // Model depth 3 with variance 4: band 1..5.
   const ChartLine& depth = LineNamed(charts[4], "mean depth (AveDepth)");
@@ -101,7 +101,7 @@ TEST(ReportCharts, NoEquilibriumLineWithoutItsPrice) {
   Fixture f = Make();
   f.Summary.PriceRee = std::nan("");
   std::vector<ReportChart> charts = ReportCharts(f.Table, f.Info, f.Summary);
-  EXPECT_EQ(charts[0].Spec.Lines.size(), 1u);
+  EXPECT_EQ(charts[0].Chart.Lines.size(), 1u);
 }
 
 TEST(ReportHtml, NamesEveryChartAndEscapesWhatComesFromFiles) {

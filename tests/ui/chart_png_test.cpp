@@ -45,7 +45,7 @@ ChartLine Line(std::vector<double> y, uint32_t rgb) {
 
 struct ChartCase {
   const char* Name;
-  ChartSpec Spec;
+  ChartSpec Chart;
   std::vector<uint32_t> Colours; // each must be drawn
 };
 
@@ -98,11 +98,11 @@ TEST_P(ChartPng, WritesPngOfRequestedSizeWithEveryLine) {
   TempDir d;
   const ChartCase& c = GetParam();
   std::string path = d / "chart.png";
-  SaveChartPng(c.Spec, path);
+  SaveChartPng(c.Chart, path);
   QImage img(QString::fromStdString(path), "PNG");
   ASSERT_FALSE(img.isNull());
-  EXPECT_EQ(img.width(), c.Spec.Width);
-  EXPECT_EQ(img.height(), c.Spec.Height);
+  EXPECT_EQ(img.width(), c.Chart.Width);
+  EXPECT_EQ(img.height(), c.Chart.Height);
   EXPECT_GT(DistinctColours(img), 20u);
   for (uint32_t rgb : c.Colours) EXPECT_GT(PixelsNear(img, rgb), 20) << std::hex << rgb;
 }
