@@ -1,5 +1,6 @@
 // Reading the statistics table back: rows, a row still being written, and malformed files.
 #include <gtest/gtest.h>
+#include <optional>
 
 #include "core/errors.h"
 #include "report/data1.h"
@@ -41,24 +42,17 @@ TEST(ReadData1, RowsComeBackColumnByColumn) {
   Data1Table t = ReadText(d, kHeader + kRow1 + kRow2 + kRow3);
   ASSERT_EQ(t.Rows.size(), 3u);
   EXPECT_FALSE(t.PartialLastRow);
-  EXPECT_EQ(t.FirstGen(), 1);
   EXPECT_EQ(t.LastGen(), 3);
+  // Columns are told apart by position: neighbours and the last ones.
   const auto& r = t.Rows[2];
-  EXPECT_EQ(r[kGen], 3);
-  EXPECT_DOUBLE_EQ(r[kPrice], 81.51502);
   EXPECT_DOUBLE_EQ(r[kDividend], 13.74);
-  EXPECT_EQ(r[kBuyNo], 204);
   EXPECT_EQ(r[kSellNo], 290);
-  EXPECT_DOUBLE_EQ(r[kTwealth1], 0.19988);
-  EXPECT_DOUBLE_EQ(r[kAveDepth], 2.832);
   EXPECT_DOUBLE_EQ(r[kVarSigma], 84.61747);
   EXPECT_EQ(r[kSucceedNo], 120);
   EXPECT_EQ(r[kMartingaleNo], 10);
   EXPECT_EQ(r[kVisitGenNo], 344);
-  EXPECT_EQ(r[kVisitLibNo], 0);
   EXPECT_EQ(t.Column(kPrice), (std::vector<double>{80.28329, 81.27860, 81.51502}));
   EXPECT_EQ(RowsFrom(t, 2).FirstGen(), 2);
-  EXPECT_EQ(RowsFrom(t, 2).Rows.size(), 2u);
   EXPECT_TRUE(RowsFrom(t, 4).Rows.empty());
 }
 
@@ -74,21 +68,24 @@ TEST(ReadData1, LineFeedOnlyFilesReadTheSame) {
 TEST(ReadData1, ARowWithoutItsLineEndIsLeftOut) {
   TempDir d;
   // The run was writing row 3 when the file was read; even its complete-looking text is left out.
-  Data1Table t = ReadText(d, kHeader + kRow1 + kRow2 + kRow3.substr(0, kRow3.size() - 2));
-  EXPECT_EQ(t.Rows.size(), 2u);
-  EXPECT_TRUE(t.PartialLastRow);
-  t = ReadText(d, kHeader + kRow1 + kRow2.substr(0, 40));
-  EXPECT_EQ(t.Rows.size(), 1u);
-  EXPECT_TRUE(t.PartialLastRow);
-  t = ReadText(d, kHeader);
-  EXPECT_TRUE(t.Rows.empty());
-  EXPECT_FALSE(t.PartialLastRow);
+  struct Case {
+    std::string Text;
+    size_t Rows;
+    bool Partial;
+  };
+  for (const Case& c :
+       {Case{kHeader + kRow1 + kRow2 + kRow3.substr(0, kRow3.size() - 2), 2, true},
+        Case{kHeader + kRow1 + kRow2.substr(0, 40), 1, true}, Case{kHeader, 0, false}}) {
+    Data1Table t = ReadText(d, c.Text);
+    EXPECT_EQ(t.Rows.size(), c.Rows);
+    EXPECT_EQ(t.PartialLastRow, c.Partial);
+  }
 }
 
 struct BadCase {
   const char* Name;
-  std::string Text;
-  std::string Message; // after "<path>"
+  std::optional<std::string> Text; // no file without it
+  std::string Message;             // after "<path>"
 };
 
 void PrintTo(const BadCase& c, std::ostream* os) {
@@ -99,7 +96,7 @@ class MalformedData1 : public ::testing::TestWithParam<BadCase> {};
 
 TEST_P(MalformedData1, ErrorNamesFileAndLine) {
   TempDir d;
-  test::WriteText(d / "Data1.txt", GetParam().Text);
+  if (GetParam().Text) test::WriteText(d / "Data1.txt", *GetParam().Text);
   try {
     ReadData1(d / "Data1.txt");
     FAIL() << "no error";
@@ -115,6 +112,7 @@ std::string Replace(std::string s, const std::string& from, const std::string& t
 INSTANTIATE_TEST_SUITE_P(
     Data1, MalformedData1,
     ::testing::Values(
+        BadCase{"Missing", std::nullopt, ": the statistics table does not exist"},
         BadCase{"Empty", "", ": the statistics table is empty (no header)"},
         BadCase{"NoHeader", kRow1 + kRow2, " line 1: not the header of a statistics table"},
         BadCase{"BadNumber", kHeader + kRow1 + Replace(kRow2, "620.94487", "620.9x487") + kRow3,
@@ -130,16 +128,6 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"FractionalGeneration", kHeader + Replace(kRow1, "    1 ", "  1.5 "),
                 " line 2: \"1.5\" is not a generation number"}),
     [](const auto& info) { return std::string(info.param.Name); });
-
-TEST(ReadData1, MissingFileIsNamed) {
-  TempDir d;
-  try {
-    ReadData1(d / "Data1.txt");
-    FAIL() << "no error";
-  } catch (const RunError& e) {
-    EXPECT_EQ(std::string(e.what()), d / "Data1.txt" + ": the statistics table does not exist");
-  }
-}
 
 } // namespace
 } // namespace zupo
