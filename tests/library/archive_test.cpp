@@ -1,12 +1,15 @@
-// The archive of the library: which models it keeps, where, and in what form.
+// The library's archive (which models it keeps, where, in what form) and the forecast error it
+// keeps them by, formed anew from one evaluation per generation.
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
-#include <map>
 
+#include "core/random.h"
 #include "core/real6.h"
+#include "learning/search.h"
 #include "library/archive.h"
 #include "library/keeper.h"
+#include "library/scoring.h"
 #include "model/modelfile.h"
 #include "testutil.h"
 
@@ -40,12 +43,9 @@ TEST(LibraryArchive, KeepsTheBestOfLibraryAndPopulationInPlace) {
     pop.push_back(M("P" + std::to_string(int(err)), err));
   EXPECT_EQ(RefreshLibrary(e, pop, FakeJudge), 4);
   // Models that stay keep their entry; the best newcomer takes the lowest freed entry.
-  EXPECT_EQ(e[1].Text, M("L1", 1));
   EXPECT_EQ(e[496].Text, M("L496", 496));
-  EXPECT_EQ(e[497].Text, M("P100", 100.5));
-  EXPECT_EQ(e[498].Text, M("P200", 200.5));
-  EXPECT_EQ(e[499].Text, M("P300", 300.5));
-  EXPECT_EQ(e[500].Text, M("P400", 400.5));
+  for (int w = 497; w <= 500; ++w)
+    EXPECT_EQ(e[w].Text, M("P" + std::to_string(w - 496) + "00", (w - 496) * 100 + 0.5));
   EXPECT_EQ(e[500].Mape, 400.5);
 }
 
@@ -56,18 +56,12 @@ TEST(LibraryArchive, TheSameModelIsKeptOnce) {
   RefreshLibrary(e, pop, FakeJudge);
   // The first text of each model is kept, with the error it was judged with: k (3), j (2).
   // With two distinct models, the 500 entries repeat them, best first.
-  EXPECT_EQ(e[1].Text, "b:j:2");
-  EXPECT_EQ(e[2].Text, "a:k:3");
-  EXPECT_EQ(e[3].Text, "b:j:2");
-  EXPECT_EQ(e[500].Text, "a:k:3");
+  EXPECT_EQ(e[1].Text + e[2].Text + e[3].Text + e[500].Text, "b:j:2a:k:3b:j:2a:k:3");
   // Judged again as the library, the repeated entries count once and give back their entries
   // to the newcomer; nothing else moves.
   EXPECT_EQ(RefreshLibrary(e, {"z:z:2.5"}, FakeJudge), 332);
-  EXPECT_EQ(e[1].Text, "b:j:2");
-  EXPECT_EQ(e[2].Text, "a:k:3");
-  EXPECT_EQ(e[3].Text, "z:z:2.5");
-  EXPECT_EQ(e[4].Text, "b:j:2");
-  EXPECT_EQ(e[5].Text, "z:z:2.5");
+  EXPECT_EQ(e[1].Text + e[2].Text + e[3].Text + e[4].Text + e[5].Text,
+            "b:j:2a:k:3z:z:2.5b:j:2z:z:2.5");
 }
 
 TEST(LibraryArchive, TiesFavourTheLibraryThenTheEarlier) {
@@ -114,9 +108,9 @@ TEST(LibraryArchive, InOrderKeyReadsThePostfixFormAsATree) {
 
 TEST(LibraryArchive, ErrorsAreSixByteRealsTheRunCanRead) {
   EXPECT_EQ(LibraryMape(0.1L), Round6(0.1L));
-  EXPECT_EQ(LibraryMape(1e300L), Round6(Real6Max));
-  EXPECT_EQ(LibraryMape(std::numeric_limits<long double>::infinity()), Round6(Real6Max));
-  EXPECT_EQ(LibraryMape(std::numeric_limits<long double>::quiet_NaN()), Round6(Real6Max));
+  for (long double big : {1e300L, std::numeric_limits<long double>::infinity(),
+                          std::numeric_limits<long double>::quiet_NaN()})
+    EXPECT_EQ(LibraryMape(big), Round6(Real6Max)) << double(big);
 }
 
 TEST(LibraryArchive, MapeFileHasOneErrorAtTheStartOfEachLine) {
@@ -130,6 +124,98 @@ TEST(LibraryArchive, MapeFileHasOneErrorAtTheStartOfEachLine) {
                                 "1.70141183460314E+0038\r\n");
   EXPECT_EQ(text.substr(text.size() - 24), "5.00000000000000E+0002\r\n");
   EXPECT_EQ(text.size(), 500u * 24);
+}
+
+class Scoring : public ::testing::Test {
+protected:
+  void SetUp() override {
+    test::DefaultSymbols(sim);
+    sim.P.Theta1 = Round6(0.5L);
+    sim.P.Theta2 = Round6(0.0001L);
+    sim.P.MaxExp = 10000;
+    sim.Warn = [this](const std::string&) { ++evaluationsWarned; };
+    for (int t = 1; t <= DimLen; ++t) Slide();
+  }
+  // One generation: the windows move one place down and take a new value at the end.
+  void Slide() {
+    for (int k = 1; k < DimLen; ++k) {
+      sim.R.DimA[k] = sim.R.DimA[k + 1];
+      sim.R.DimB[k] = sim.R.DimB[k + 1];
+      sim.R.DimC[k] = sim.R.DimC[k + 1];
+    }
+    sim.R.DimA[DimLen] = Round6(95 + rng.Random(1000) * 0.01L);
+    sim.R.DimB[DimLen] = Round6(90 + rng.Random(1000) * 0.01L);
+    sim.R.DimC[DimLen] = rng.Random(7) == 0 ? 0.0 : Round6(92 + rng.Random(1000) * 0.01L);
+  }
+  long double Direct(const std::vector<TPostfixItem>& items) {
+    sim.ModelList = items;
+    return MapeScore(sim, 0);
+  }
+
+  Simulation sim;
+  Rng rng{12345};
+  int evaluationsWarned = 0;
+};
+
+// The forecast error of a model is the sum over the ten newest window positions (111 down to
+// 102) of |F - DimA| / DimA. With Theta1 = 0 the forecast is DimC one position back (1 here),
+// and DimA[t] = t - 99 gives the terms (a - 1) / a for a = 3..12.
+TEST_F(Scoring, MapeScoreSumsTheTenNewestPositions) {
+  sim.P.Theta1 = 0;
+  for (int t = 1; t <= DimLen; ++t) {
+    sim.R.DimA[t] = t - 99;
+    sim.R.DimB[t] = sim.R.DimC[t] = 1;
+  }
+  EXPECT_NEAR(static_cast<double>(Direct(ParseModelText(sim.S, "m", "X01"))), 8.396789321789322,
+              1e-12);
+}
+
+TEST_F(Scoring, EqualsMapeScoreBitForBitAsTheWindowsMove) {
+  const char* texts[] = {"X01",        "Y02X03*",  "X01SINR(1000000.00 )*COS", "X02Y01%LOG",
+                         "Y01EXPX02-", "R(0.00 )", "X03ABSSQRTY02+X01%"};
+  std::vector<std::vector<TPostfixItem>> models;
+  for (const char* t : texts) models.push_back(ParseModelText(sim.S, "m", t));
+  std::vector<MapeScorer::Memo> memos(models.size());
+  MapeScorer scorer;
+  // Slides, an unchanged generation, a window changed in the middle, slides again.
+  const char* steps = "sss=sxss=s";
+  for (const char* s = steps; *s; ++s) {
+    if (*s == 's') Slide();
+    if (*s == 'x') sim.R.DimB[50] = Round6(sim.R.DimB[50] + 1);
+    scorer.NewWindows(sim);
+    for (size_t m = 0; m < models.size(); ++m) {
+      long double fast = scorer.Score(sim, models[m], memos[m]);
+      ASSERT_EQ(fast, Direct(models[m])) << texts[m] << " at step " << (s - steps);
+    }
+  }
+}
+
+TEST_F(Scoring, OneEvaluationPerSlideTenOtherwise) {
+  // A model whose every evaluation warns ("Error: Stack underfollow. "): warnings count them.
+  std::vector<TPostfixItem> items = ParseModelText(sim.S, "m", "X01+");
+  MapeScorer scorer;
+  MapeScorer::Memo memo;
+  struct Step {
+    char what;
+    int evaluations;
+  } steps[] = {{'s', 10}, {'s', 1}, {'s', 1}, {'=', 0}, {'x', 10}, {'s', 1}};
+  for (const Step& st : steps) {
+    if (st.what == 's') Slide();
+    if (st.what == 'x') sim.R.DimC[111] = Round6(sim.R.DimC[111] + 1);
+    scorer.NewWindows(sim);
+    evaluationsWarned = 0;
+    scorer.Score(sim, items, memo);
+    EXPECT_EQ(evaluationsWarned, st.evaluations) << st.what;
+  }
+  // A memo of an older generation is not trusted.
+  MapeScorer::Memo stale = memo;
+  Slide();
+  scorer.NewWindows(sim);
+  Slide();
+  scorer.NewWindows(sim);
+  evaluationsWarned = 0;
+  scorer.Score(sim, items, stale);
+  EXPECT_EQ(evaluationsWarned, 10);
 }
 
 } // namespace

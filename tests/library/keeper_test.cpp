@@ -1,17 +1,23 @@
-// The companion's work for one generation, on a copy of the example run folder.
-#include <algorithm>
+// The companion: its work for one generation and its life (lock, signal files, ends), on copies
+// of the example run folder.
+#include <chrono>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <gtest/gtest.h>
 #include <memory>
 #include <set>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "core/format.h"
 #include "core/ini.h"
-#include "core/real6.h"
 #include "learning/search.h"
 #include "library/keeper.h"
+#include "library/service.h"
 #include "model/modelfile.h"
+#include "run/companion.h"
 #include "run/runfiles.h"
 #include "testutil.h"
 
@@ -20,24 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::TempDir;
-
-// The forecast error of a model is the sum over the ten newest window positions (111 down to
-// 102) of |F - DimA| / DimA. With Theta1 = 0 the forecast is DimC one position back (1 here),
-// and DimA[t] = t - 99 gives the terms (a - 1) / a for a = 3..12.
-TEST(LibraryKeeper, MapeScoreSumsTheTenNewestPositions) {
-  Simulation sim;
-  test::DefaultSymbols(sim);
-  sim.P.Theta1 = 0;
-  sim.P.Theta2 = Round6(0.0001L);
-  sim.P.MaxExp = 10000;
-  for (int t = 1; t <= DimLen; ++t) {
-    sim.R.DimA[t] = t - 99;
-    sim.R.DimB[t] = 1;
-    sim.R.DimC[t] = 1;
-  }
-  sim.ModelList = ParseModelText(sim.S, "m", "X01");
-  EXPECT_NEAR(static_cast<double>(MapeScore(sim, 1)), 8.396789321789322, 1e-12);
-}
+using namespace std::chrono_literals;
 
 std::string Model(int k) {
   // Distinct models: X01 plus a constant k / 100.
@@ -54,14 +43,14 @@ public:
   }
   std::string Ini() const { return d_ / "Zupo.ini"; }
   std::string Path(const std::string& name) const { return d_ / name; }
-  void Population(int g, const std::function<std::string(int)>& make) const {
+  void Population(int g, const std::function<std::string(int)>& make, bool signal = true) const {
     int base = HalfOfGeneration(g);
     for (int i = 1; i <= MaxTraders; ++i) {
       char name[32];
       std::snprintf(name, sizeof name, "run/%d/T%04d.dat", std::min((base + i) / 100, 9), base + i);
       test::WriteText(d_ / name, make(i));
     }
-    test::WriteText(d_ / ("run/Gen" + std::to_string(g)), "");
+    if (signal) test::WriteText(d_ / ("run/Gen" + std::to_string(g)), "");
   }
   std::string Library(int n) const {
     char name[32];
@@ -123,31 +112,111 @@ TEST(LibraryKeeper, WhatItWritesDependsOnlyOnTheFilesOfTheGeneration) {
     f->Population(2, [](int i) { return i % 2 ? Model(1000 + i) : "X02"; });
   GenerationReport ra = ka->Serve(2), rb = kb->Serve(2);
   EXPECT_EQ(ra.Changed, rb.Changed);
-  EXPECT_GT(ra.Changed, 0);
   EXPECT_EQ(test::ReadText(a.Path("run/Mape.txt")), test::ReadText(b.Path("run/Mape.txt")));
   for (int n = 1; n <= 1000; ++n)
     ASSERT_EQ(test::ReadText(a.Library(n)), test::ReadText(b.Library(n))) << n;
   // Generation 2's library went to models 1..500; models 501..1000 still hold generation 1's.
-  std::set<std::string> gen1;
-  for (int w = 1; w <= MaxTraders; ++w) gen1.insert(test::ReadText(a.Library(500 + w)));
+  std::set<std::string> gen1, gen2;
+  for (int w = 1; w <= MaxTraders; ++w) {
+    gen1.insert(test::ReadText(a.Library(500 + w)));
+    gen2.insert(test::ReadText(a.Library(w)));
+  }
   EXPECT_EQ(gen1.size(), 40u);
-  bool x02 = false;
-  for (int w = 1; w <= MaxTraders; ++w) x02 |= test::ReadText(a.Library(w)) == "X02";
-  EXPECT_TRUE(x02) << "the population's models of generation 2 were not judged";
+  EXPECT_EQ(gen2.count("X02"), 1u) << "the population's models of generation 2 were not judged";
 }
 
-TEST(LibraryKeeper, StartUpErrorsNameTheKey) {
-  KeeperFolder f;
-  IniWrite(f.Ini(), "Common", "DimB_File", "");
-  try {
-    LibraryKeeper k(f.Ini());
-    FAIL() << "no error";
-  } catch (const std::exception& e) {
-    EXPECT_NE(std::string(e.what()).find("DimB_File"), std::string::npos) << e.what();
+class CompanionLife : public ::testing::Test {
+protected:
+  void SetUp() override {
+    IniWrite(f.Ini(), "Common", "Running", "1");
+    opt.IniFile = f.Ini();
+    opt.RunPid = ::getpid();
+    opt.PollMs = 20;
   }
-  IniWrite(f.Ini(), "Common", "DimB_File", "DimB.txt");
-  IniWrite(f.Ini(), "Traders", "DepthLimit", "deep");
-  EXPECT_THROW(LibraryKeeper k(f.Ini()), std::exception);
+  std::string Lock() const { return f.Path("run/ZupoAp.lock"); }
+  std::string Log() const {
+    return fs::exists(f.Path("run/ZupoAp.log")) ? test::ReadText(f.Path("run/ZupoAp.log")) : "";
+  }
+  bool Logged(const std::string& text) const { return Log().find(text) != std::string::npos; }
+  template <class F> static bool Within(std::chrono::milliseconds limit, F cond) {
+    auto until = std::chrono::steady_clock::now() + limit;
+    while (!cond() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(5ms);
+    return cond();
+  }
+  std::future<int> Start(CompanionOptions o) {
+    return std::async(std::launch::async, [o] { return RunCompanion(o); });
+  }
+
+  KeeperFolder f;
+  CompanionOptions opt;
+};
+
+TEST_F(CompanionLife, ServesSignalFilesAndEndsWithRunning0) {
+  f.Population(
+      1, [](int n) { return n % 3 ? "X01" : "Y02X01-"; }, false);
+  auto first = Start(opt);
+  ASSERT_TRUE(Within(5s, [&] { return CompanionLockHeld(Lock()); }));
+  test::WriteText(f.Path("run/Gen1"), "");
+  EXPECT_TRUE(Within(5s, [&] { return !fs::exists(f.Path("run/Gen1")); }));
+
+  // A second companion for the same run ends at once; one for another run waits for the lock.
+  CompanionOptions same = opt;
+  EXPECT_EQ(RunCompanion(same), 0);
+  EXPECT_TRUE(Logged("already serves run " + std::to_string(::getpid())));
+  CompanionOptions other = opt;
+  other.RunPid = ::getppid();
+  auto second = Start(other);
+  EXPECT_TRUE(Within(5s, [&] { return Logged("Waiting for the lock held by companion"); }));
+  EXPECT_EQ(second.wait_for(100ms), std::future_status::timeout);
+
+  IniWrite(f.Ini(), "Common", "Running", "0");
+  ASSERT_EQ(first.wait_for(5s), std::future_status::ready);
+  EXPECT_EQ(first.get(), 0);
+  ASSERT_EQ(second.wait_for(5s), std::future_status::ready);
+  EXPECT_EQ(second.get(), 0);
+  EXPECT_TRUE(Logged("Generation 1: best "));
+  EXPECT_TRUE(Logged("End: Running is 0"));
+  EXPECT_FALSE(CompanionLockHeld(Lock()));
+}
+
+TEST_F(CompanionLife, EndsWhenTheRunProcessIsGoneOrExitIs1) {
+  pid_t run = ::fork();
+  if (run == 0) {
+    ::pause();
+    ::_exit(0);
+  }
+  opt.RunPid = run;
+  auto companion = Start(opt);
+  ASSERT_TRUE(Within(5s, [&] { return CompanionLockHeld(Lock()); }));
+  EXPECT_EQ(companion.wait_for(100ms), std::future_status::timeout);
+  ::kill(run, SIGKILL);
+  ::waitpid(run, nullptr, 0);
+  ASSERT_EQ(companion.wait_for(5s), std::future_status::ready);
+  EXPECT_EQ(companion.get(), 0);
+  EXPECT_TRUE(Logged("End: the run process " + std::to_string(run) + " is gone"));
+
+  opt.RunPid = ::getpid();
+  IniWrite(f.Ini(), "Common", "Exit", "1");
+  EXPECT_EQ(RunCompanion(opt), 0);
+  EXPECT_TRUE(Logged("End: Exit is 1"));
+}
+
+TEST_F(CompanionLife, StartUpErrorIsLoggedWithItsKeyAndStopsTheRun) {
+  struct Case {
+    const char *section, *key, *bad, *logged;
+  } cases[] = {{"Traders", "Theta1", "half", "[Traders] Theta1: \"half\" is not a valid number"},
+               {"Common", "DimB_File", "", "DimB_File"},
+               {"Traders", "DepthLimit", "deep", "DepthLimit"}};
+  for (const Case& c : cases) {
+    std::string good = ReadIniStr(c.section, c.key, f.Ini());
+    IniWrite(f.Ini(), c.section, c.key, c.bad);
+    IniWrite(f.Ini(), "Common", "Exit", "0");
+    EXPECT_EQ(RunCompanion(opt), 1) << c.key;
+    std::string log = Log(); // the error of this start names its key
+    EXPECT_NE(log.substr(log.rfind("Start failed: ")).find(c.logged), std::string::npos) << log;
+    EXPECT_EQ(ReadIniStr("Common", "Exit", f.Ini()), "1");
+    IniWrite(f.Ini(), c.section, c.key, good);
+  }
 }
 
 } // namespace
