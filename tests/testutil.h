@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "core/errors.h"
+#include "core/real6.h"
 #include "core/state.h"
 #include "core/textio.h"
 #include "model/symbols.h"
@@ -55,6 +57,30 @@ inline void DefaultSymbols(Simulation& sim) {
   BuildSymbolSet(sim.S, ParseSymbolList("+\\-\\*\\%\\"),
                  ParseSymbolList("SIN\\COS\\EXP\\LOG\\ABS\\SQRT\\"),
                  ParseSymbolList("X01\\X02\\X03\\"), ParseSymbolList("Y01\\Y02\\"), {}, "R");
+}
+
+// Whether f raises a RunError whose message holds both texts.
+template <class F> bool FailsNaming(F f, const std::string& a, const std::string& b = "") try {
+  f();
+  return false;
+} catch (const RunError& e) {
+  const std::string m = e.what();
+  return m.find(a) != m.npos && m.find(b) != m.npos;
+}
+
+// Windows of a run at generation 10: P(t) = 80 + (7t mod 11) - 5, P+D = P + 10 + 0.5 (t mod 3),
+// DimA[t] = DimC[t + 1]; interest 5 %, Lambda = Theta1 = MaxExp = 0.5, Theta2 0.1, Theta3 0.01.
+inline void SetUpWindows(Simulation& sim) {
+  for (int t = DimLen; t >= 1; --t) {
+    sim.R.DimB[t] = 80 + (t * 7) % 11 - 5;
+    sim.R.DimC[t] = sim.R.DimB[t] + 10 + (t % 3) * 0.5;
+    sim.R.DimA[t] = t == DimLen ? 91 : sim.R.DimC[t + 1];
+  }
+  sim.R.RunGen = 10;
+  sim.P.Irate = Round6(0.05L);
+  sim.P.Lambda = sim.P.Theta1 = sim.P.MaxExp = 0.5;
+  sim.P.Theta2 = Round6(0.1L);
+  sim.P.Theta3 = Round6(0.01L);
 }
 
 } // namespace zupo::test

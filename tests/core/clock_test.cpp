@@ -13,8 +13,6 @@ TEST(Clock, TimeOfDayIsTheLocalTimeAsHhmmss) {
     localtime_r(&now, &tm);
     return tm.tm_hour * 10000 + tm.tm_min * 100 + tm.tm_sec;
   };
-  int before = hhmmss();
-  int read = SystemClock().TimeOfDay();
-  int after = hhmmss();
+  const int before = hhmmss(), read = SystemClock().TimeOfDay(), after = hhmmss();
   EXPECT_TRUE(read == before || read == after) << before << " " << read << " " << after;
 }

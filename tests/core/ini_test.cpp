@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "../testutil.h"
-#include "core/errors.h"
 #include "core/ini.h"
 
 using namespace zupo;

@@ -4,21 +4,12 @@
 #include <unistd.h>
 
 #include "../testutil.h"
-#include "core/errors.h"
 #include "core/format.h"
-#include "core/real6.h"
 #include "core/textio.h"
 
 using namespace zupo;
 
-// Whether f raises a RunError whose message holds both texts.
-template <class F> static bool FailsNaming(F f, std::string a, std::string b = "") try {
-  f();
-  return false;
-} catch (const RunError& e) {
-  std::string m = e.what();
-  return m.find(a) != m.npos && m.find(b) != m.npos;
-}
+using test::FailsNaming;
 
 TEST(TextReader, FreeFormatNumbersAndErrorsNamingTheFile) {
   TextReader r("Data.txt", "  1.5\t-3 +5\r\n.5\n1E-3 12e2\r\n\r\n  7  \t\r\n");

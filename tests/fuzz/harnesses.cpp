@@ -100,25 +100,12 @@ void Numbers(const uint8_t* data, size_t size) {
   TextReader in("input", Text(data, size));
   for (int k = 0; k < 64 && !in.Eof(); ++k) {
     Refusable([&] {
-      switch (k % 5) {
-      case 0:
-        (void)in.ReadReal();
-        break;
-      case 1:
-        (void)in.ReadReal6();
-        break;
-      case 2:
-        (void)in.ReadInt();
-        break;
-      case 3: {
-        long double v = 0;
-        (void)in.TryReadReal(v);
-        in.SkipLine();
-        break;
-      }
-      default:
-        (void)in.ReadLine();
-      }
+      long double v = 0;
+      if (k % 5 == 0) (void)in.ReadReal();
+      if (k % 5 == 1) (void)in.ReadReal6();
+      if (k % 5 == 2) (void)in.ReadInt();
+      if (k % 5 == 3) (void)in.TryReadReal(v), in.SkipLine();
+      if (k % 5 == 4) (void)in.ReadLine();
     });
     (void)in.ReadChar();
   }

@@ -6,7 +6,6 @@
 #include <cmath>
 #include <tuple>
 
-#include "core/real6.h"
 #include "market/snapshot.h"
 #include "model/modelfile.h"
 #include "testutil.h"
@@ -17,27 +16,18 @@ namespace {
 // X01 - 80 at step t: P(t - 2) - 80, whose sign or 0 picks the forecast 1.5, 0.5 or 1 DimC[t - 1].
 constexpr const char* SignModel = "X01R(80.00 )-";
 
-// Windows: P(t) = 80 + (7t mod 11) - 5, P+D = P + 10 + 0.5 (t mod 3), DimA[t] = DimC[t + 1]. The
-// snapshot sets hold the wealth and forecast of traders 7 and 8 (the others 500 and 90); holding,
-// money and variance hold junk that the replay must not use. "k" set (G_Gap = 1), trader 7:
-// F = 1.5 * 89.5, sigma = 9.12775, h = 12.1607... shares, money 87.946...; trader 8 has 200: the
-// demand is cut to 200 / 75 shares. "1" set (G_Gap = 5), trader 7: no demand (profit 0.05 * 300),
-// cut to wealth, no demand twice, then a demand. G_Gap = 150 replays the 101 positions 10..110.
-// R(-5) forecasts 0.5 * P+D, below 1.05 * P: h = 0.
+// test::SetUpWindows. The snapshot sets hold the wealth and forecast of traders 7 and 8 (the others
+// 500 and 90); holding, money and variance hold junk that the replay must not use. "k" set (G_Gap =
+// 1), trader 7: F = 1.5 * 89.5, sigma = 9.12775, h = 12.1607... shares, money 87.946...; trader 8
+// has 200: the demand is cut to 200 / 75 shares. "1" set (G_Gap = 5), trader 7: no demand (profit
+// 0.05 * 300), cut to wealth, no demand twice, then a demand. G_Gap = 150 replays the 101
+// positions 10..110. R(-5) forecasts 0.5 * P+D, below 1.05 * P: h = 0.
 TEST(ReplayTest, ScoresPosition110OrPositions106To110) {
   test::TempDir dir;
   Simulation sim;
   test::SetUpRunFolders(sim, dir.Path());
   test::DefaultSymbols(sim);
-  for (int t = DimLen; t >= 1; --t) {
-    sim.R.DimB[t] = 80 + (t * 7) % 11 - 5;
-    sim.R.DimC[t] = sim.R.DimB[t] + 10 + (t % 3) * 0.5;
-    sim.R.DimA[t] = t == DimLen ? 91 : sim.R.DimC[t + 1];
-  }
-  sim.P.Irate = Round6(0.05L);
-  sim.P.Lambda = sim.P.Theta1 = sim.P.MaxExp = 0.5;
-  sim.P.Theta2 = Round6(0.1L);
-  sim.P.Theta3 = Round6(0.01L);
+  test::SetUpWindows(sim);
   for (auto [set, w7, f7, w8, f8] :
        {std::tuple{'k', 1000, 90, 200, 90}, {'1', 300, 95, 1000, 88}}) {
     for (char suffix : {'h', 'm', 'w', 's', 'v'}) {

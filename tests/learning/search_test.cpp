@@ -5,7 +5,6 @@
 
 #include <tuple>
 
-#include "core/real6.h"
 #include "model/modelfile.h"
 #include "testutil.h"
 
@@ -24,16 +23,7 @@ protected:
       AppendConstToken(text, w / 100.0);
       test::WriteText(ModelFileName(sim, "T", sim.T.PrevBase + w), text);
     }
-    for (int t = DimLen; t >= 1; --t) { // P(t), P+D(t) and DimA[t] = DimC[t + 1]
-      sim.R.DimB[t] = 80 + (t * 7) % 11 - 5;
-      sim.R.DimC[t] = sim.R.DimB[t] + 10 + (t % 3) * 0.5;
-      sim.R.DimA[t] = t == DimLen ? 91 : sim.R.DimC[t + 1];
-    }
-    sim.R.RunGen = 10;
-    sim.P.Irate = Round6(0.05L);
-    sim.P.Lambda = sim.P.Theta1 = sim.P.MaxExp = 0.5;
-    sim.P.Theta2 = Round6(0.1L);
-    sim.P.Theta3 = Round6(0.01L);
+    test::SetUpWindows(sim);
     sim.P.Reproduct = 500; // every population try is a reproduction
     sim.M.PriceLag.fill(80);
     sim.M.PDLag.fill(90);
@@ -72,15 +62,21 @@ TEST_F(SearchTest, SchoolDecisionFollowsTheProfitChangeAndTheOrder) {
 }
 
 // Seed 1: three reproduction tries, tournaments (102, 137), (81, 187), (238, 36), four draws each.
-TEST_F(SearchTest, FailedSearchesKeepTheModelAndVisitTheLibraryOnlyWhenAllowed) {
+TEST_F(SearchTest, SearchesWriteOnlyTheFinalModelAndVisitTheLibraryWhenAllowed) {
   sim.T.GapProfit[I] = 10; // only a copy of trader 7 itself would do as well
   for (int tries : {0, 1, 3}) {
     sim.P.TryNo = static_cast<uint8_t>(tries);
     Run(SearchModel, 1);
     EXPECT_EQ(sim.Rand.Seed, tries == 3 ? 303092965u : 1172187917u) << tries; // 0, 1: one try
     EXPECT_TRUE(sim.T.SucceedFlag == 0 && sim.T.VisitGenFlag == 1 && sim.T.VisitLibFlag == 0);
-    EXPECT_EQ(Text(I), "R(0.07 )"); // model PrevBase + 7: the failed tries' copies are overwritten
+    // Tries change the model in memory only: the file is written once, when the search is over,
+    // and not again while it holds the model the trader ends with.
+    EXPECT_EQ(std::pair(Text(I), sim.Models.Writes), std::pair(std::string("R(0.07 )"), 1L));
   }
+  sim.T.GapProfit[I] = -1e30L; // the first reproduction succeeds: tournament (102, 137), a tie
+  Run(SearchModel, 1);
+  EXPECT_EQ(std::pair(Text(I), sim.Models.Writes), std::pair(std::string("R(1.02 )"), 2L));
+  EXPECT_EQ(std::pair(sim.T.ModelDepth[I], sim.T.ModelSize[I]), std::pair(1, 1));
   sim.T.GapProfit[I] = 1e30L; // every try fails
   for (uint32_t seed = 1; seed <= 20; ++seed) {
     sim.P.LibraryProb = seed <= 10 ? 0 : 100; // 100 in generation 2
@@ -110,27 +106,6 @@ TEST_F(SearchTest, LibraryCandidateMustHaveASmallerError) {
     EXPECT_NEAR(sim.T.Shares[sim.T.CurBase + I], 0.014767758537302741, 1e-12); // 6/(.495*820.79)
   }
 }
-
-// Tries change the trader's model in memory only: the model file is written once, when the search
-// is over, and not at all when it already holds the model the trader ends with.
-TEST_F(SearchTest, OnlyTheModelTheTraderEndsWithIsWritten) {
-  sim.P.TryNo = 3;
-  sim.T.GapProfit[I] = 1e30L; // every try fails: the trader keeps R(0.07 )
-  Run(SearchModel, 1);
-  EXPECT_EQ(std::pair(Text(I), sim.Models.Writes), std::pair(std::string("R(0.07 )"), 1L));
-  Run(SearchModel, 2);
-  EXPECT_EQ(sim.Models.Writes, 1L);
-  sim.T.GapProfit[I] = -1e30L; // the first reproduction succeeds: tournament (102, 137), a tie
-  Run(SearchModel, 1);
-  EXPECT_EQ(std::pair(Text(I), sim.Models.Writes), std::pair(std::string("R(1.02 )"), 2L));
-  EXPECT_EQ(std::pair(sim.T.ModelDepth[I], sim.T.ModelSize[I]), std::pair(1, 1));
-}
-
-} // namespace
-} // namespace zupo
-
-namespace zupo {
-namespace {
 
 // The library's error measure: the sum over the last 10 generations (t = 111 down to 102) of
 // |F(t) - DimA[t]| / DimA[t]. With Theta1 = 0 the forecast is P+D of the generation before.

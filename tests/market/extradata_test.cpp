@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "core/errors.h"
-#include "core/real6.h"
 #include "testutil.h"
 
 namespace zupo::test {

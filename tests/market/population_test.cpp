@@ -36,15 +36,15 @@ bool IsFull(const TTreeNode* T, int L) {
 TEST(InitPopulation, RampsOverTheDepthsTheSameForASeed) {
   Population run(4242, 10, 90), twin(4242, 10, 90);
   for (int n = 1; n <= 500; ++n) {
+    SCOPED_TRACE(n);
     const int L = 2 + (n - 1) / 100;
     PTreeNode T = run.Tree(n);
-    ASSERT_TRUE(T) << "model " << n;
-    EXPECT_EQ(run.sim.T.ModelDepth[n], TreeDepth(T.get())) << "model " << n;
-    EXPECT_EQ(run.sim.T.ModelSize[n], run.nodes) << "model " << n;
-    EXPECT_TRUE((n - 1) % 100 >= 10 || IsFull(T.get(), L)) << "model " << n << " is not full";
-    EXPECT_LE(run.sim.T.ModelDepth[n], L) << "model " << n;
-    EXPECT_NE(run.sim.T.Shares[n], -1.0) << "trader " << n << " was not evaluated";
-    ASSERT_EQ(run.Text(n), twin.Text(n)) << "model " << n;
+    ASSERT_TRUE(T);
+    EXPECT_EQ(std::pair(run.sim.T.ModelDepth[n], run.sim.T.ModelSize[n]),
+              std::pair(TreeDepth(T.get()), run.nodes));
+    EXPECT_TRUE(((n - 1) % 100 >= 10 || IsFull(T.get(), L)) && run.sim.T.ModelDepth[n] <= L);
+    EXPECT_NE(run.sim.T.Shares[n], -1.0) << "not evaluated";
+    ASSERT_EQ(run.Text(n), twin.Text(n));
   }
   EXPECT_FALSE(run.Exists(501));
 }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 
-#include "core/real6.h"
 #include "model/modelfile.h"
 #include "run/runfiles.h"
 #include "testutil.h"
