@@ -98,7 +98,7 @@ TEST_F(CompanionSide, WaitLastsUntilTheSignalFileIsGone) {
   std::string signal = Run("Gen4");
   test::WriteText(signal, "");
   auto start = Steady::now();
-  Later(150, [&] { fs::remove(signal); });
+  Later(150, [signal] { fs::remove(signal); });
   WaitForCompanion(sim, host, signal);
   EXPECT_GE(Millis(start), 150);
   EXPECT_FALSE(sim.R.ExitRequested);
@@ -154,7 +154,7 @@ TEST_F(CompanionSide, LiveCompanionHoldingTheLockIsNotStartedAgain) {
   test::WriteText(signal, "");
   CompanionLink link{d.Path(), sim.IniFileName};
   link.RestartAfter = std::chrono::milliseconds(50);
-  Later(400, [&] { fs::remove(signal); });
+  Later(400, [signal] { fs::remove(signal); });
   WaitForCompanion(sim, host, signal, &link);
   ::close(fd);
   EXPECT_FALSE(fs::exists(d / "started.txt"));
@@ -172,7 +172,7 @@ TEST_F(CompanionSide, FinishedRunAwaitsTheLastServiceOfALiveCompanionOnly) {
 
   int fd = HoldLock();
   start = Steady::now();
-  Later(150, [&] { fs::remove(signal); });
+  Later(150, [signal] { fs::remove(signal); });
   AwaitLastService(sim, host, signal);
   EXPECT_GE(Millis(start), 150);
   ::close(fd);
