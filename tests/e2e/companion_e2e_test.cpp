@@ -1,65 +1,23 @@
 // Whole runs of zupo-cli with the real companion ZupoAp (built beside it) keeping the library.
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
-#include <filesystem>
 #include <gtest/gtest.h>
-#include <map>
-#include <spawn.h>
 #include <sstream>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
-#include "core/ini.h"
 #include "core/paths.h"
+#include "e2e/e2e_util.h"
 #include "library/service.h"
 #include "run/companion.h"
-#include "testutil.h"
 
 namespace zupo {
 namespace {
 
-namespace fs = std::filesystem;
-using test::TempDir;
+using namespace e2e;
 using Steady = std::chrono::steady_clock;
 
-std::string Ini(const TempDir& d) {
-  return d / "Zupo.ini";
-}
-std::string RunDir(const TempDir& d) {
-  return d / "run";
-}
-
-void Prepare(const TempDir& d, const std::map<std::string, std::string>& traders) {
-  fs::copy(ZUPO_SOURCE_DIR "/examples/default", d.Path(),
-           fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-  for (const auto& [k, v] : traders) IniWrite(Ini(d), "Traders", k, v);
-}
-
-// zupo-cli as a child process (output discarded): its pid, or with wait its exit status.
-int RunCli(const TempDir& d, const char* seed, bool wait = true) {
-  std::vector<std::string> args = {ZUPO_CLI, "--seed", seed, "--quiet", d.Path()};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t quiet;
-  posix_spawn_file_actions_init(&quiet);
-  posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_adddup2(&quiet, 1, 2);
-  pid_t pid = 0;
-  posix_spawn(&pid, ZUPO_CLI, &quiet, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&quiet);
-  if (!wait) return pid;
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-int Status(pid_t pid) {
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+int Cli(const TempDir& d, const char* seed, bool wait = true) {
+  return RunCli({"--seed", seed, "--quiet", d.Path()}, wait);
 }
 
 // The rows of Data1.txt split into their columns.
@@ -70,23 +28,10 @@ std::vector<std::vector<std::string>> Rows(const TempDir& d) {
   std::getline(in, line); // header
   while (std::getline(in, line)) {
     std::istringstream cols(line);
-    std::vector<std::string> row;
-    for (std::string c; cols >> c;) row.push_back(c);
-    rows.push_back(row);
+    rows.emplace_back();
+    for (std::string c; cols >> c;) rows.back().push_back(c);
   }
   return rows;
-}
-
-std::vector<int> RowGens(const TempDir& d) {
-  std::vector<int> g;
-  for (const auto& r : Rows(d)) g.push_back(std::stoi(r[0]));
-  return g;
-}
-
-std::vector<int> Range(int from, int to) {
-  std::vector<int> v;
-  for (int g = from; g <= to; ++g) v.push_back(g);
-  return v;
 }
 
 // The generations of the "Generation <g>:" lines of ZupoAp.log, and the number of starts.
@@ -125,17 +70,12 @@ bool GoneWithin(pid_t pid, int seconds) {
   return Within(std::chrono::seconds(seconds), [pid] { return !ProcessAlive(pid); });
 }
 
-void WaitForRows(const TempDir& d, size_t n) {
-  Within(std::chrono::seconds(120),
-         [&] { return fs::exists(RunDir(d) + "/Data1.txt") && Rows(d).size() >= n; });
-}
-
 TEST(CompanionEndToEnd, LibraryRunFinishesWithTheRealCompanion) {
   ASSERT_EQ(FolderOf(ZUPO_APP), FolderOf(ZUPO_CLI)) << "ZupoAp must be built beside zupo-cli";
   TempDir a, b;
   for (const TempDir* d : {&a, &b}) {
     Prepare(*d, {{"LibraryProb", "30"}, {"G_Gap", "5"}, {"Gen_No", "60"}});
-    ASSERT_EQ(RunCli(*d, "5"), 0);
+    ASSERT_EQ(Cli(*d, "5"), 0);
   }
   EXPECT_EQ(RowGens(a), Range(1, 60));
   // Library tries from generation 3 on, in every learning generation (6, 11, ...) and only there.
@@ -160,7 +100,7 @@ TEST(CompanionEndToEnd, LibraryModelsAreAdopted) {
   TempDir d;
   // Every try is a library try from generation 3 on: any success adopts a library model.
   Prepare(d, {{"LibraryProb", "100"}, {"G_Gap", "2"}, {"Gen_No", "9"}});
-  ASSERT_EQ(RunCli(d, "8"), 0);
+  ASSERT_EQ(Cli(d, "8"), 0);
   int succeeded = 0;
   for (const auto& row : Rows(d))
     if (std::stoi(row[0]) >= 3) succeeded += std::stoi(row[row.size() - 4]);
@@ -170,17 +110,14 @@ TEST(CompanionEndToEnd, LibraryModelsAreAdopted) {
 TEST(CompanionEndToEnd, KilledRunLeavesNoCompanionAndResumesServed) {
   TempDir d;
   Prepare(d, {{"LibraryProb", "30"}, {"G_Gap", "5"}, {"Gen_No", "60"}});
-  pid_t run = RunCli(d, "3", false);
+  pid_t run = Cli(d, "3", false);
   WaitForRows(d, 25);
   pid_t first = CompanionPid(d);
-  ::kill(run, SIGKILL);
-  int status = 0;
-  ::waitpid(run, &status, 0);
-  ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it could be killed";
+  ASSERT_TRUE(Kill(run)) << "the run ended before it could be killed";
   ASSERT_GT(first, 0);
   EXPECT_TRUE(GoneWithin(first, 5)) << "the companion outlived its killed run";
 
-  EXPECT_EQ(RunCli(d, "4"), 0);
+  EXPECT_EQ(Cli(d, "4"), 0);
   EXPECT_EQ(RowGens(d), Range(1, 60)); // every generation exactly once
   int starts = 0;
   std::vector<int> logged = LoggedGens(d, &starts);
@@ -194,7 +131,7 @@ TEST(CompanionEndToEnd, KilledRunLeavesNoCompanionAndResumesServed) {
 TEST(CompanionEndToEnd, CtrlCWhileWaitingStopsWithACheckpoint) {
   TempDir d;
   Prepare(d, {{"LibraryProb", "30"}, {"G_Gap", "5"}, {"Gen_No", "40"}});
-  pid_t run = RunCli(d, "6", false);
+  pid_t run = Cli(d, "6", false);
   WaitForRows(d, 10);
   pid_t companion = CompanionPid(d);
   ASSERT_GT(companion, 0);
@@ -209,13 +146,13 @@ TEST(CompanionEndToEnd, CtrlCWhileWaitingStopsWithACheckpoint) {
     return still;
   }));
   ::kill(run, SIGINT);
-  EXPECT_EQ(Status(run), 3);
+  EXPECT_EQ(ExitStatus(run), 3);
   std::string stop = ReadIniStr("Common", "Stop_No", Ini(d));
   EXPECT_EQ(test::ReadText(RunDir(d) + "/Backup1.txt").rfind("GEN=" + stop + " ", 0), 0u);
   ::kill(companion, SIGCONT);
   EXPECT_TRUE(GoneWithin(companion, 5));
 
-  EXPECT_EQ(RunCli(d, "7"), 0);
+  EXPECT_EQ(Cli(d, "7"), 0);
   EXPECT_EQ(RowGens(d), Range(1, 40));
 }
 

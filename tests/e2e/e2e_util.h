@@ -1,6 +1,8 @@
 #pragma once
 // Helpers of the end-to-end tests: copies of the bundled example run by the real driver with a
 // recording host, or by zupo-cli as a child process.
+#include <chrono>
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
@@ -8,6 +10,7 @@
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -72,6 +75,13 @@ inline int CountLines(const std::string& text) {
   return n;
 }
 
+// The exit status of a child (-1 when a signal ended it).
+inline int ExitStatus(pid_t pid) {
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 // zupo-cli as a child process (output discarded): its pid, or with wait its exit status.
 inline int RunCli(std::vector<std::string> args, bool wait = true) {
   args.insert(args.begin(), ZUPO_CLI);
@@ -85,10 +95,24 @@ inline int RunCli(std::vector<std::string> args, bool wait = true) {
   pid_t pid = 0;
   posix_spawn(&pid, ZUPO_CLI, &quiet, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&quiet);
+  return wait ? ExitStatus(pid) : pid;
+}
+
+// Kills a child; false when it had ended before the signal came.
+inline bool Kill(pid_t pid) {
+  ::kill(pid, SIGKILL);
   int status = 0;
-  if (!wait) return pid;
   ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return WIFSIGNALED(status);
+}
+
+// Waits up to two minutes until Data1.txt holds n rows.
+inline void WaitForRows(const TempDir& d, int n) {
+  const std::string p = RunDir(d) + "/Data1.txt";
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (std::chrono::steady_clock::now() < until &&
+         !(fs::exists(p) && CountLines(test::ReadText(p)) >= 1 + n))
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
 }
 
 } // namespace zupo::e2e

@@ -28,14 +28,5 @@ TEST(OrderTraders, SortsEitherHalfByDecreasingGapProfit) {
   }
 }
 
-TEST(OrderTraders, EqualKeysEndInTheOrderTheSwapsGive) {
-  // Worked by hand through the partition steps: five equal keys end as 5 4 1 2 3.
-  Simulation sim;
-  for (int p = 1; p <= 5; ++p) sim.T.OrderIdx[p] = p;
-  OrderTraders(sim, 1, 5);
-  EXPECT_EQ(std::vector<int>(sim.T.OrderIdx.begin() + 1, sim.T.OrderIdx.begin() + 6),
-            (std::vector<int>{5, 4, 1, 2, 3}));
-}
-
 } // namespace
 } // namespace zupo
