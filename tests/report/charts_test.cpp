@@ -38,13 +38,13 @@ Fixture Make() {
     r[kVarDepth] = 4;
     f.Table.Rows.push_back(r);
   }
-  f.Info = {.Irate = 0.1,
-            .Lambda = 0.5,
-            .H0 = 1,
-            .G_Gap = 20,
-            .Gen_No = 60,
-            .DividendMean = 10,
-            .DividendVar = 4};
+  f.Info.Irate = 0.1;
+  f.Info.Lambda = 0.5;
+  f.Info.H0 = 1;
+  f.Info.G_Gap = 20;
+  f.Info.Gen_No = 60;
+  f.Info.DividendMean = 10;
+  f.Info.DividendVar = 4;
   f.Summary = Summarize("r", f.Info, f.Table);
   return f;
 }

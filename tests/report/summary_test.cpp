@@ -56,13 +56,15 @@ TEST(EquilibriumPrice, HomogeneousRationalExpectations) {
 }
 
 RunInfo Info(int gGap, int genNo) {
-  return {.Irate = 0.1,
-          .Lambda = 0.5,
-          .H0 = 1,
-          .G_Gap = gGap,
-          .Gen_No = genNo,
-          .DividendMean = 10,
-          .DividendVar = 4};
+  RunInfo info;
+  info.Irate = 0.1;
+  info.Lambda = 0.5;
+  info.H0 = 1;
+  info.G_Gap = gGap;
+  info.Gen_No = genNo;
+  info.DividendMean = 10;
+  info.DividendVar = 4;
+  return info;
 }
 
 TEST(Summarize, FiguresOfASmallTable) {

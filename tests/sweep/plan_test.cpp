@@ -166,7 +166,9 @@ TEST_F(PlanTest, EveryRefusalNamesItsCauseAndWritesNothing) {
     }
     EXPECT_EQ(Entries(), before);
     EXPECT_FALSE(fs::exists(base_ + "/study"));
-    if (!studyBefore.empty()) EXPECT_EQ(test::ReadText(study_ + "/manifest.csv"), studyBefore);
+    if (!studyBefore.empty()) {
+      EXPECT_EQ(test::ReadText(study_ + "/manifest.csv"), studyBefore);
+    }
   }
 }
 
