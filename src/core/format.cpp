@@ -1,5 +1,6 @@
 #include "core/format.h"
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -239,10 +240,27 @@ void DigitsOf(u128 q, int keep, char* out) {
     out[k--] = static_cast<char>('0' + v % 10);
 }
 
-u128 Pow10Wide(int n) {
+// 10^0 .. 10^38, the powers of ten below 2^128. (A 128-bit division is a library call, so digits
+// are counted and powers taken from here, not by dividing or multiplying in a loop.)
+constexpr std::array<u128, 39> Pow10Table = [] {
+  std::array<u128, 39> t{};
   u128 p = 1;
-  for (int k = 0; k < n; ++k) p *= 10;
-  return p;
+  for (auto& v : t) {
+    v = p;
+    p *= 10;
+  }
+  return t;
+}();
+
+u128 Pow10Wide(int n) {
+  return Pow10Table[static_cast<size_t>(n)];
+}
+
+// The number of decimal digits of N > 0.
+int DigitCount(u128 N) {
+  int count = 1;
+  while (count < 39 && N >= Pow10Table[static_cast<size_t>(count)]) ++count;
+  return count;
 }
 
 } // namespace
@@ -257,8 +275,7 @@ LeadingDigits detail::LeadingIntegerDigits(uint64_t m, int e, int keep) {
     // Below 2^127: N itself fits in 128 bits.
     u128 N = u128(m) << (e < 64 ? e : 0);
     if (e >= 64) return LeadingIntegerDigitsExact(m, e, keep);
-    int count = 1;
-    for (u128 t = N; t >= 10; t /= 10) ++count;
+    int count = DigitCount(N);
     if (count <= keep) {
       out.count = count;
       DigitsOf(N, count, out.digits);

@@ -6,10 +6,13 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "core/clock.h"
+#include "core/filequeue.h"
 #include "core/random.h"
 #include "core/textio.h"
 
@@ -186,11 +189,27 @@ struct CheckpointFields {
   std::vector<uint32_t> Begin, Len, NextBegin, NextLen;
 };
 
-// What this run knows of its checkpoint files after writing them itself.
+// What a checkpoint holds, copied at the moment it is taken, so that its text can be built and
+// written on the writer thread while the run goes on.
+struct CheckpointState {
+  TraderBook T;
+  MarketState M;
+  Statistics St;
+  RunState R;
+  int32_t NXVar = 0, NYVar = 0;
+  bool KeepSameGeneration = true;
+};
+
+// What this run knows of its checkpoint files after writing them itself. WrittenGen, Rotating
+// and Fields belong to whoever writes the checkpoint (the writer thread while it runs).
 struct CheckpointFiles {
   int32_t WrittenGen = -1; // the generation in Backup1.txt, -1 when not written by this run
   bool Rotating = false;   // Backup11.txt is a second, older file beside it
   CheckpointFields Fields;
+  // Copies waiting to be written; each returns to Free once written (reused, not freed).
+  std::vector<std::unique_ptr<CheckpointState>> States;
+  std::vector<CheckpointState*> Free;
+  std::mutex FreeLock;
 };
 
 struct Simulation {
@@ -215,6 +234,12 @@ struct Simulation {
   // Files of the run: paths are already resolved and use '/'.
   std::string IniFileName;
   AppendFile Data1File, Data2File;
+  // Every write of the loop goes through here, in order; on a second thread when WriterThread
+  // is set (see FileQueue).
+  FileQueue Files;
+  // The data and window files, rewritten every generation, stay open.
+  RewrittenFile DataOut, DimAOut, DimBOut, DimCOut;
+  bool WriterThread = true;
   TextReader ExData; // the extra-data file, read line by line when NExtra > 0
 
   ModelStore Models;

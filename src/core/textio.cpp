@@ -296,6 +296,47 @@ void WriteFileBySwap(const std::string& path, const std::string& swapPath,
     throw RunError(path + ": cannot replace with " + swapPath + ": " + SysMsg());
 }
 
+RewrittenFile::~RewrittenFile() {
+  try {
+    Close();
+  } catch (...) {
+    // A destructor must not throw; an explicit Close reports the error.
+  }
+}
+
+void RewrittenFile::Write(const std::string& path, std::string_view content) {
+  if (fd_ < 0 || path != path_) {
+    Close();
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0) throw RunError(path + ": cannot open for writing: " + SysMsg());
+    path_ = path;
+    struct stat st = {};
+    if (::fstat(fd_, &st) != 0) throw RunError(path + ": cannot read the file length: " + SysMsg());
+    length_ = static_cast<size_t>(st.st_size);
+  }
+  // Until the write has succeeded the length is not known: the next write cuts in any case.
+  const size_t before = length_;
+  length_ = std::string::npos;
+  size_t done = 0;
+  while (done < content.size()) {
+    ssize_t n =
+        ::pwrite(fd_, content.data() + done, content.size() - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw RunError(path_ + ": write failed: " + SysMsg());
+    done += static_cast<size_t>(n);
+  }
+  if (before > content.size() && ::ftruncate(fd_, static_cast<off_t>(content.size())) != 0)
+    throw RunError(path_ + ": cannot set the file length: " + SysMsg());
+  length_ = content.size();
+}
+
+void RewrittenFile::Close() {
+  if (fd_ < 0) return;
+  int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) throw RunError(path_ + ": close failed: " + SysMsg());
+}
+
 AppendFile::~AppendFile() {
   try {
     Close();

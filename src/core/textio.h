@@ -83,6 +83,25 @@ void WriteFileAtomic(const std::string& path, std::string_view content);
 void WriteFileBySwap(const std::string& path, const std::string& swapPath,
                      std::string_view content);
 
+// A file the run rewrites whole every generation (the data and window files). It stays open: each
+// text is written in place from the start, and the file is cut only when the new text is shorter
+// than the one before. The first write opens it (creating it if missing); so does a write to
+// another path.
+class RewrittenFile {
+public:
+  RewrittenFile() = default;
+  ~RewrittenFile();
+  RewrittenFile(const RewrittenFile&) = delete;
+  RewrittenFile& operator=(const RewrittenFile&) = delete;
+  void Write(const std::string& path, std::string_view content);
+  void Close();
+
+private:
+  int fd_ = -1;
+  std::string path_;
+  size_t length_ = 0; // the file's present length
+};
+
 // A file kept open for appending for the whole run (Data1.txt, Data2.txt). Every write is
 // checked; Flush pushes buffered text to the kernel.
 class AppendFile {

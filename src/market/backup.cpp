@@ -165,19 +165,30 @@ void CheckOrderHalf(const std::string& path, const TraderBook& T, int base, bool
 
 } // namespace
 
-std::string BackupText(const Simulation& sim) {
-  std::string s;
-  AppendBackupText(sim, s);
-  return s;
+namespace {
+
+// What the checkpoint text is built from: the run's own state, or a copy of it.
+struct CheckpointView {
+  const TraderBook& T;
+  const MarketState& M;
+  const Statistics& St;
+  const RunState& R;
+  int NXVar, NYVar;
+};
+
+void AppendBackupText(const CheckpointView& v, std::string& out, CheckpointFields* cache);
+
+CheckpointView ViewOf(const Simulation& sim) {
+  return {sim.T, sim.M, sim.St, sim.R, sim.S.NXVar, sim.S.NYVar};
 }
 
-const std::string& CheckpointText(Simulation& sim) {
+const std::string& CheckpointText(Simulation& sim, const CheckpointView& v) {
   CheckpointFields& c = sim.Checkpoint.Fields;
   c.NextValues.clear();
   c.NextBegin.clear();
   c.NextLen.clear();
   sim.FileText.clear();
-  AppendBackupText(sim, sim.FileText, &c);
+  AppendBackupText(v, sim.FileText, &c);
   // The new text and its fields become the previous ones of the next checkpoint; the old text's
   // memory is kept for building the next one.
   std::swap(sim.FileText, c.Text);
@@ -187,18 +198,36 @@ const std::string& CheckpointText(Simulation& sim) {
   return c.Text;
 }
 
+} // namespace
+
+std::string BackupText(const Simulation& sim) {
+  std::string s;
+  AppendBackupText(sim, s);
+  return s;
+}
+
+const std::string& CheckpointText(Simulation& sim) {
+  return CheckpointText(sim, ViewOf(sim));
+}
+
 void AppendBackupText(const Simulation& sim, std::string& out, CheckpointFields* cache) {
-  const TraderBook& T = sim.T;
-  const MarketState& M = sim.M;
-  const Statistics& St = sim.St;
-  const RunState& R = sim.R;
+  AppendBackupText(ViewOf(sim), out, cache);
+}
+
+namespace {
+
+void AppendBackupText(const CheckpointView& v, std::string& out, CheckpointFields* cache) {
+  const TraderBook& T = v.T;
+  const MarketState& M = v.M;
+  const Statistics& St = v.St;
+  const RunState& R = v.R;
   Writer w{out, cache};
   w.s.reserve(w.s.size() + 240000);
   w.s += "GEN=" + FormatInt(R.RunGen) + "  First=" + FormatInt(T.PrevBase) +
          "  Second=" + FormatInt(T.CurBase);
   EndLine(w.s);
-  for (int k = 1; k <= sim.S.NXVar; ++k) w.Fixed(M.PriceLag[k]);
-  for (int k = 1; k <= sim.S.NYVar; ++k) w.Fixed(M.PDLag[k]);
+  for (int k = 1; k <= v.NXVar; ++k) w.Fixed(M.PriceLag[k]);
+  for (int k = 1; k <= v.NYVar; ++k) w.Fixed(M.PDLag[k]);
   for (int k = 1; k <= 2 * MaxTraders; ++k) w.Fixed(T.Sigma[k]);
   for (int k = 1; k <= MaxTraders; ++k) w.Fixed(T.Profit[k]);
   for (int k = 1; k <= 2 * MaxTraders; ++k) w.Fixed(T.Shares[k]);
@@ -233,6 +262,8 @@ void AppendBackupText(const Simulation& sim, std::string& out, CheckpointFields*
   EndLine(w.s);
 }
 
+} // namespace
+
 int BackupGeneration(const std::string& path) {
   // Only the first line matters; the rest of the file is not read.
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -252,8 +283,17 @@ int BackupGeneration(const std::string& path) {
   return static_cast<int>(g);
 }
 
-void SaveBackup(Simulation& sim, bool keepSameGeneration) {
-  IniWrite(sim.IniFileName, "Common", "Stop_No", FormatInt(sim.R.RunGen));
+namespace {
+
+// The window is asked to process its messages between the steps of a direct write; the writer
+// thread leaves the window alone.
+void Pump(const Simulation& sim) {
+  if (!sim.Files.OnWriter()) sim.ProcessMessages();
+}
+
+// Stop_No, then the checkpoint files: text becomes Backup1.txt and the one before Backup11.txt.
+void WriteCheckpoint(Simulation& sim, int32_t gen, bool keepSameGeneration, std::string_view text) {
+  IniWrite(sim.IniFileName, "Common", "Stop_No", FormatInt(gen));
   const std::string path = FileInFolder(sim.P.Tree_Path1, "Backup1.txt");
   const std::string old = FileInFolder(sim.P.Tree_Path1, "Backup11.txt");
   const std::string tmp = path + ".tmp";
@@ -262,30 +302,71 @@ void SaveBackup(Simulation& sim, bool keepSameGeneration) {
   // holds generation WrittenGen, Backup11.txt is the file before it, the temporary is gone.
   // Then no look at the folder is needed; a rename that fails sends it back to looking.
   bool fast = known.WrittenGen >= 0 && known.Rotating;
-  if (fast && keepSameGeneration && known.WrittenGen == sim.R.RunGen) return;
+  if (fast && keepSameGeneration && known.WrittenGen == gen) return;
   if (fast && ::rename(old.c_str(), tmp.c_str()) != 0) fast = false;
   known.WrittenGen = -1;
   known.Rotating = false;
   const bool exists = fast || FileExists(path);
   if (!fast) {
     // The first generation after a resume finds its own checkpoint and keeps it.
-    if (keepSameGeneration && exists && BackupGeneration(path) == sim.R.RunGen) return;
+    if (keepSameGeneration && exists && BackupGeneration(path) == gen) return;
     // The new checkpoint is complete under its temporary name before Backup1.txt is touched,
     // and Backup1.txt is replaced by a rename, so a kill at any moment leaves a whole
     // Backup1.txt.
     if (exists) ReuseOldCheckpoint(path, old, tmp);
   }
-  WriteFileInPlace(tmp, CheckpointText(sim));
+  WriteFileInPlace(tmp, text);
   if (exists) {
     // Backup11.txt becomes a second name of the current checkpoint (a copy where links fail).
     if (::link(path.c_str(), old.c_str()) != 0) WriteFileInPlace(old, ReadWholeFile(path));
-    sim.ProcessMessages();
+    Pump(sim);
   }
   if (::rename(tmp.c_str(), path.c_str()) != 0)
     throw RunError(path + ": cannot replace with " + tmp + ": " + std::strerror(errno));
-  known.WrittenGen = sim.R.RunGen;
+  known.WrittenGen = gen;
   known.Rotating = exists;
-  if (exists) sim.ProcessMessages();
+  if (exists) Pump(sim);
+}
+
+} // namespace
+
+void SaveBackup(Simulation& sim, bool keepSameGeneration) {
+  if (!sim.Files.HasWriter())
+    return WriteCheckpoint(sim, sim.R.RunGen, keepSameGeneration, CheckpointText(sim));
+  // With a writer thread the state is copied now; its text is built and written in its turn
+  // among the run's writes, while the run goes on. Only that write uses sim.Checkpoint's cache
+  // and file state.
+  CheckpointFiles& c = sim.Checkpoint;
+  CheckpointState* st = nullptr;
+  {
+    std::lock_guard lock(c.FreeLock);
+    if (c.Free.empty()) {
+      c.States.push_back(std::make_unique<CheckpointState>());
+      c.Free.push_back(c.States.back().get());
+    }
+    st = c.Free.back();
+    c.Free.pop_back();
+  }
+  st->T = sim.T;
+  st->M = sim.M;
+  st->St = sim.St;
+  st->R = sim.R;
+  st->NXVar = sim.S.NXVar;
+  st->NYVar = sim.S.NYVar;
+  st->KeepSameGeneration = keepSameGeneration;
+  Simulation* s = &sim;
+  sim.Files.Run({}, [s, st](std::string_view) {
+    struct GiveBack {
+      Simulation* s;
+      CheckpointState* st;
+      ~GiveBack() {
+        std::lock_guard lock(s->Checkpoint.FreeLock);
+        s->Checkpoint.Free.push_back(st);
+      }
+    } back{s, st};
+    const CheckpointView v{st->T, st->M, st->St, st->R, st->NXVar, st->NYVar};
+    WriteCheckpoint(*s, st->R.RunGen, st->KeepSameGeneration, CheckpointText(*s, v));
+  });
 }
 
 void RestoreBackup(Simulation& sim, const std::string& from) {

@@ -77,7 +77,7 @@ void WriteSnapshotSet(Simulation& sim, char set) {
     auto [a, b] = Slot(set, *p);
     // The cache is dropped first, so a failed write leaves the file to be read from disk.
     sim.Snapshots.Known[a][b] = false;
-    WriteFileInPlace(path, text);
+    sim.Files.InPlace(path, text);
     // Cached as the file reads back (15 significant digits), so the replay sees the file's values.
     sim.Snapshots.Values[a][b] = ParseSnapshot(TextReader(path, std::move(text)));
     sim.Snapshots.Known[a][b] = true;

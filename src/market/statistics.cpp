@@ -136,18 +136,17 @@ std::string DumpLine(const Simulation& sim, int i, const std::string& modelText)
 
 void WriteStatistics(Simulation& sim) {
   ComputeStatistics(sim);
-  sim.Data1File.Write(StatisticsRow(sim));
+  // Each row is pushed to the kernel at once, so that a run killed later loses nothing already
+  // computed.
+  sim.Files.Append(sim.Data1File, StatisticsRow(sim), true);
   const int t = sim.R.RunGen;
   if (t == 1 || t % 500 == 0) {
-    std::string head = "Generation:" + FormatInt(t);
-    EndLine(head);
-    sim.Data2File.Write(head);
+    std::string block = "Generation:" + FormatInt(t);
+    EndLine(block);
     for (int i = 1; i <= MaxTraders; ++i)
-      sim.Data2File.Write(DumpLine(sim, i, ModelFileText(sim, sim.T.CurBase + i)));
+      block += DumpLine(sim, i, ModelFileText(sim, sim.T.CurBase + i));
+    sim.Files.Append(sim.Data2File, block, true);
   }
-  // Pushed to the kernel now, so that a run killed later loses nothing already computed.
-  sim.Data1File.Flush();
-  sim.Data2File.Flush();
 }
 
 } // namespace zupo

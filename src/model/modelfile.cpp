@@ -278,7 +278,7 @@ void FlushModel(Simulation& sim, int n) {
   if (!m.Known || (m.OnDiskKnown && m.OnDisk == m.Text)) return;
   const size_t present = m.OnDiskKnown ? m.OnDisk.size() : std::string::npos;
   m.OnDiskKnown = false; // unknown until the write has succeeded
-  WriteFileInPlace(ModelFileName(sim, "T", n), m.Text, present);
+  sim.Files.InPlace(ModelFileName(sim, "T", n), m.Text, present);
   ++sim.Models.Writes;
   m.OnDisk = m.Text;
   m.OnDiskKnown = true;

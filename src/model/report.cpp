@@ -60,7 +60,7 @@ std::string BestModelReportText(Simulation& sim) {
 
 void BestModelReport(Simulation& sim) {
   std::string text = BestModelReportText(sim);
-  WriteFileInPlace(ModelFileName(sim, "Best", sim.R.RunGen + 1), text);
+  sim.Files.InPlace(ModelFileName(sim, "Best", sim.R.RunGen + 1), text);
 }
 
 } // namespace zupo

@@ -120,7 +120,14 @@ private:
   void EndRun();
   void ErrorPath(const std::string& msg);
   void Msg(const std::string& text);
-  void Key(const char* key, const char* value) { IniWrite(ini_, "Common", key, value); }
+  // A key of [Common], written in its place among the run's writes.
+  void Key(const char* key, const char* value) {
+    const std::string* ini = &ini_;
+    sim_.Files.Run({},
+                   [ini, key, value](std::string_view) { IniWrite(*ini, "Common", key, value); });
+  }
+  // Waits for the writer thread to finish (and ends it); its error, if any, is thrown.
+  void StopWriter() { sim_.Files.StopWriter(); }
 
   Simulation& sim_;
   Host& host_;
@@ -393,6 +400,8 @@ void Driver::GenerationBody() {
   if (sim_.P.LibraryProb != 0) {
     // A stop while the companion is awaited (Exit key, Exit button, Ctrl-C) ends the
     // generation here, before the raise; the end of the run writes the checkpoint.
+    // The companion reacts to the signal file: everything before it must be on disk.
+    sim_.Files.Sync();
     WaitForCompanion(sim_, host_, signalFile_, &companion_);
     if (!R.ExitRequested && R.RunGen > 1 && !ReadMape(sim_, host_)) R.ExitRequested = true;
     if (R.ExitRequested) {
@@ -411,7 +420,7 @@ void Driver::GenerationBody() {
   WriteWindowFiles(sim_);
   if (sim_.P.LibraryProb != 0) {
     signalFile_ = RunFile(sim_, "Gen" + FormatInt(R.RunGen));
-    WriteFileInPlace(signalFile_, "");
+    sim_.Files.InPlace(signalFile_, "");
   }
   R.RunGen += 1;
   Msg("Processing Generation     " + FormatInt(R.RunGen));
@@ -463,6 +472,9 @@ bool Driver::LoopGeneration() {
     freshCheckpoint_ = false;
     laps_.Lap(Phase::Checkpoint);
     GenerationBody();
+    // The generation's writes go to the writer thread, which makes them while the next
+    // generation is computed.
+    sim_.Files.Commit();
     if (laps_.Times()) ++laps_.Times()->Generations;
   } catch (const std::exception& e) {
     ErrorPath(e.what());
@@ -475,6 +487,13 @@ void Driver::ErrorPath(const std::string& msg) {
   sim_.R.ExitRequested = true;
   result_.End = RunEnd::Failed;
   result_.Message = msg;
+  // The writes of the generations before are made first. A write that failed there came
+  // before this error in a direct run, so its message is the one reported.
+  try {
+    StopWriter();
+  } catch (const std::exception& e) {
+    result_.Message = e.what();
+  }
   try {
     Key("Running", "0");
     Key("Exit", "1");
@@ -489,6 +508,12 @@ void Driver::ErrorPath(const std::string& msg) {
   try {
     sim_.Data2File.Close();
   } catch (const std::exception&) {
+  }
+  for (RewrittenFile* f : {&sim_.DataOut, &sim_.DimAOut, &sim_.DimBOut, &sim_.DimCOut}) {
+    try {
+      f->Close();
+    } catch (const std::exception&) {
+    }
   }
 }
 
@@ -506,6 +531,7 @@ void Driver::EndRun() {
   }
   sim_.Data1File.Close();
   sim_.Data2File.Close();
+  for (RewrittenFile* f : {&sim_.DataOut, &sim_.DimAOut, &sim_.DimBOut, &sim_.DimCOut}) f->Close();
   Key("Running", "0");
 }
 
@@ -531,12 +557,22 @@ RunResult Driver::Run() {
     result_.FirstGen = result_.LastGen = sim_.R.RunGen;
     return result_;
   }
+  if (sim_.WriterThread) sim_.Files.StartWriter();
   while (sim_.R.RunGen < sim_.R.Gen_No && !sim_.R.ExitRequested) {
     if (!LoopGeneration()) {
       result_.LastGen = sim_.R.RunGen;
       result_.LastPrice = sim_.M.NewPrice;
       return result_;
     }
+  }
+  try {
+    // The end of the run writes directly, after the writes of the last generations.
+    StopWriter();
+  } catch (const std::exception& e) {
+    ErrorPath(e.what());
+    result_.LastGen = sim_.R.RunGen;
+    result_.LastPrice = sim_.M.NewPrice;
+    return result_;
   }
   EndRun();
   result_.LastGen = sim_.R.RunGen;

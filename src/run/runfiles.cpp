@@ -46,7 +46,7 @@ void ReadDataFile(Simulation& sim) {
 }
 
 void WriteDataFile(Simulation& sim) {
-  WriteFileInPlace(sim.P.Data_File, DataFileText(sim));
+  sim.Files.Rewrite(sim.DataOut, sim.P.Data_File, DataFileText(sim));
 }
 
 std::string WindowFileText(const std::array<double, DimLen + 1>& window) {
@@ -84,9 +84,12 @@ void ReadWindowFiles(Simulation& sim) {
 
 void WriteWindowFiles(Simulation& sim) {
   // With Do_Dim not 0 the names are read all the same; an empty name leaves that window unsaved.
-  if (!sim.P.DimA_File.empty()) WriteFileInPlace(sim.P.DimA_File, WindowFileText(sim.R.DimA));
-  if (!sim.P.DimB_File.empty()) WriteFileInPlace(sim.P.DimB_File, WindowFileText(sim.R.DimB));
-  if (!sim.P.DimC_File.empty()) WriteFileInPlace(sim.P.DimC_File, WindowFileText(sim.R.DimC));
+  if (!sim.P.DimA_File.empty())
+    sim.Files.Rewrite(sim.DimAOut, sim.P.DimA_File, WindowFileText(sim.R.DimA));
+  if (!sim.P.DimB_File.empty())
+    sim.Files.Rewrite(sim.DimBOut, sim.P.DimB_File, WindowFileText(sim.R.DimB));
+  if (!sim.P.DimC_File.empty())
+    sim.Files.Rewrite(sim.DimCOut, sim.P.DimC_File, WindowFileText(sim.R.DimC));
 }
 
 void CreateModelFolders(Simulation& sim) {

@@ -1,0 +1,181 @@
+#include "core/filequeue.h"
+
+#include <utility>
+
+#include "core/textio.h"
+
+namespace zupo {
+
+FileQueue::~FileQueue() {
+  try {
+    StopWriter();
+  } catch (...) {
+    // A destructor must not throw; StopWriter reports the error to a caller that asks.
+  }
+}
+
+void FileQueue::StartWriter(int maxPending) {
+  if (HasWriter()) return;
+  maxPending_ = static_cast<size_t>(maxPending < 1 ? 1 : maxPending);
+  // One batch more than may wait: the one being filled.
+  if (batches_.size() != maxPending_ + 1) batches_.assign(maxPending_ + 1, Batch{});
+  fill_ = head_ = pending_ = 0;
+  stop_ = false;
+  error_ = nullptr;
+  errorThrown_ = false;
+  thread_ = std::thread([this] { WriterLoop(); });
+}
+
+void FileQueue::StopWriter() {
+  if (!HasWriter()) return;
+  HandOver();
+  {
+    std::unique_lock lock(mu_);
+    stop_ = true;
+  }
+  work_.notify_one();
+  thread_.join();
+  std::unique_lock lock(mu_);
+  ThrowIfFailed();
+}
+
+FileQueue::Op& FileQueue::Next(Kind kind) {
+  Batch& b = batches_[fill_];
+  if (b.used == b.ops.size()) b.ops.emplace_back();
+  Op& op = b.ops[b.used++];
+  op.kind = kind;
+  return op;
+}
+
+void FileQueue::InPlace(const std::string& path, std::string_view content, size_t presentLength) {
+  if (!HasWriter()) return WriteFileInPlace(path, content, presentLength);
+  Op& op = Next(Kind::InPlace);
+  op.path = path;
+  op.content.assign(content);
+  op.length = presentLength;
+}
+
+void FileQueue::Rewrite(RewrittenFile& file, const std::string& path, std::string_view content) {
+  if (!HasWriter()) return file.Write(path, content);
+  Op& op = Next(Kind::Rewrite);
+  op.rewritten = &file;
+  op.path = path;
+  op.content.assign(content);
+}
+
+void FileQueue::Append(AppendFile& file, std::string_view content, bool flush) {
+  if (!HasWriter()) {
+    file.Write(content);
+    if (flush) file.Flush();
+    return;
+  }
+  Op& op = Next(Kind::Append);
+  op.file = &file;
+  op.content.assign(content);
+  op.flush = flush;
+}
+
+void FileQueue::Run(std::string_view content, Task task) {
+  if (!HasWriter()) return task(content);
+  Op& op = Next(Kind::Task);
+  op.content.assign(content);
+  op.task = std::move(task);
+}
+
+void FileQueue::Execute(Op& op) {
+  switch (op.kind) {
+  case Kind::InPlace:
+    WriteFileInPlace(op.path, op.content, op.length);
+    break;
+  case Kind::Rewrite:
+    op.rewritten->Write(op.path, op.content);
+    break;
+  case Kind::Append:
+    op.file->Write(op.content);
+    if (op.flush) op.file->Flush();
+    break;
+  case Kind::Task:
+    op.task(op.content);
+    op.task = nullptr;
+    break;
+  }
+}
+
+void FileQueue::HandOver() {
+  if (batches_[fill_].used == 0) return;
+  {
+    std::unique_lock lock(mu_);
+    // The batch after the one being filled must be free: at most maxPending_ wait.
+    done_.wait(lock, [this] { return pending_ < maxPending_; });
+    ++pending_;
+    fill_ = (fill_ + 1) % batches_.size();
+  }
+  work_.notify_one();
+}
+
+void FileQueue::Commit() {
+  if (!HasWriter()) return;
+  HandOver();
+  std::unique_lock lock(mu_);
+  ThrowIfFailed();
+}
+
+void FileQueue::Sync() {
+  if (!HasWriter()) return;
+  HandOver();
+  std::unique_lock lock(mu_);
+  done_.wait(lock, [this] { return pending_ == 0; });
+  ThrowIfFailed();
+}
+
+long FileQueue::Written() const {
+  std::unique_lock lock(mu_);
+  return written_;
+}
+
+void FileQueue::ThrowIfFailed() {
+  if (error_ && !errorThrown_) {
+    errorThrown_ = true;
+    std::rethrow_exception(error_);
+  }
+}
+
+void FileQueue::WriterLoop() {
+  for (;;) {
+    size_t at = 0;
+    {
+      std::unique_lock lock(mu_);
+      work_.wait(lock, [this] { return pending_ > 0 || stop_; });
+      if (pending_ == 0) return; // stop_, and everything is written
+      at = head_;
+    }
+    Batch& b = batches_[at];
+    bool failed = false;
+    {
+      std::unique_lock lock(mu_);
+      failed = error_ != nullptr;
+    }
+    long n = 0;
+    for (size_t k = 0; k < b.used && !failed; ++k) {
+      try {
+        Execute(b.ops[k]);
+        ++n;
+      } catch (...) {
+        std::unique_lock lock(mu_);
+        error_ = std::current_exception();
+        failed = true;
+      }
+    }
+    for (size_t k = 0; k < b.used; ++k) b.ops[k].task = nullptr;
+    b.used = 0;
+    {
+      std::unique_lock lock(mu_);
+      written_ += n;
+      head_ = (head_ + 1) % batches_.size();
+      --pending_;
+    }
+    done_.notify_all();
+  }
+}
+
+} // namespace zupo

@@ -1,0 +1,96 @@
+#pragma once
+#include <condition_variable>
+#include <cstddef>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace zupo {
+
+class AppendFile;
+class RewrittenFile;
+
+// The run's file writes, done in the order they are asked for.
+//
+// Without a writer thread every write is done at once. With one, the writes of a generation are
+// collected and handed over at Commit, and the writer thread makes exactly the system calls a
+// direct write makes, in the same order, while the next generation is computed. A kill at any
+// moment therefore leaves the files that a direct run killed a little earlier would leave.
+//
+// Whatever reads a file the run writes, or waits for another program to react to one (the
+// companion and its signal file), calls Sync first. The first error of the writer stops it (no
+// later write is made) and is thrown by the next Commit, Sync or StopWriter.
+class FileQueue {
+public:
+  using Task = std::function<void(std::string_view content)>;
+
+  FileQueue() = default;
+  ~FileQueue();
+  FileQueue(const FileQueue&) = delete;
+  FileQueue& operator=(const FileQueue&) = delete;
+
+  // From now on writes are queued; at most maxPending committed generations wait for the
+  // writer (the next Commit waits for the oldest to be written).
+  void StartWriter(int maxPending = 4);
+  // Waits for every write and ends the writer thread; throws the writer's error if it has not
+  // been thrown yet. Afterwards writes are direct again.
+  void StopWriter();
+  bool HasWriter() const { return thread_.joinable(); }
+  // True on the writer thread (a write there must not call back into the window).
+  bool OnWriter() const { return HasWriter() && std::this_thread::get_id() == thread_.get_id(); }
+
+  // WriteFileInPlace(path, content, presentLength).
+  void InPlace(const std::string& path, std::string_view content,
+               size_t presentLength = std::string::npos);
+  // file.Write(path, content).
+  void Rewrite(RewrittenFile& file, const std::string& path, std::string_view content);
+  // file.Write(content), then file.Flush() when flush is set.
+  void Append(AppendFile& file, std::string_view content, bool flush);
+  // Anything else, in its place in the order: task(content), with content kept until then.
+  void Run(std::string_view content, Task task);
+
+  // Hands the writes asked for so far to the writer.
+  void Commit();
+  // Waits until every write asked for so far is done.
+  void Sync();
+
+  // Writes made by the writer thread so far (for tests and the benchmark).
+  long Written() const;
+
+private:
+  enum class Kind { InPlace, Rewrite, Append, Task };
+  struct Op {
+    Kind kind = Kind::InPlace;
+    std::string path, content; // their memory is reused by later writes
+    size_t length = 0;
+    AppendFile* file = nullptr;
+    RewrittenFile* rewritten = nullptr;
+    bool flush = false;
+    Task task;
+  };
+  struct Batch {
+    std::vector<Op> ops;
+    size_t used = 0;
+  };
+  Op& Next(Kind kind);
+  void HandOver(); // the batch being filled goes to the writer
+  static void Execute(Op& op);
+  void WriterLoop();
+  void ThrowIfFailed(); // with mu_ held
+
+  std::vector<Batch> batches_; // a ring: the one being filled, then those handed over
+  size_t fill_ = 0, head_ = 0, pending_ = 0, maxPending_ = 0;
+  bool stop_ = false;
+  std::exception_ptr error_;
+  bool errorThrown_ = false;
+  long written_ = 0;
+  mutable std::mutex mu_;
+  std::condition_variable work_, done_;
+  std::thread thread_;
+};
+
+} // namespace zupo

@@ -1,0 +1,122 @@
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../testutil.h"
+#include "core/errors.h"
+#include "core/filequeue.h"
+#include "core/paths.h"
+#include "core/textio.h"
+
+using namespace zupo;
+
+namespace {
+
+// Every write a generation of the run makes, in miniature: a file rewritten in place (shorter,
+// then longer), a row appended, a new file, and a task that looks at what is on disk when its
+// turn comes.
+void Generation(FileQueue& q, AppendFile& rows, const std::string& dir, int g,
+                std::vector<std::string>& seen) {
+  q.InPlace(dir + "/Data.txt", g % 2 ? "odd generation\r\n" : "even\r\n");
+  q.Append(rows, std::to_string(g) + "\r\n", true);
+  q.InPlace(dir + "/Best" + std::to_string(g) + ".dat", "report " + std::to_string(g));
+  q.Run("gen " + std::to_string(g), [dir, &seen, &rows](std::string_view content) {
+    seen.push_back(std::string(content) + " sees " + ReadWholeFile(dir + "/Data.txt") + "|" +
+                   ReadWholeFile(rows.Name()));
+  });
+}
+
+std::string Expected(const std::string& dir, int gens, std::vector<std::string>& seen) {
+  seen.clear();
+  std::string rows;
+  for (int g = 1; g <= gens; ++g) {
+    rows += std::to_string(g) + "\r\n";
+    seen.push_back("gen " + std::to_string(g) + " sees " +
+                   (g % 2 ? "odd generation\r\n" : "even\r\n") + "|" + rows);
+  }
+  (void)dir;
+  return rows;
+}
+
+} // namespace
+
+// The writer thread makes the writes in the order asked, each one seeing the disk as the writes
+// before it left it, across many hand-overs; the result equals the direct writes.
+TEST(FileQueue, WriterThreadKeepsTheOrderOfDirectWrites) {
+  for (bool threaded : {false, true}) {
+    test::TempDir d;
+    FileQueue q;
+    AppendFile rows;
+    rows.Create(d / "Data1.txt");
+    if (threaded) q.StartWriter(2);
+    EXPECT_EQ(q.HasWriter(), threaded);
+    std::vector<std::string> seen;
+    for (int g = 1; g <= 60; ++g) {
+      Generation(q, rows, d.Path(), g, seen);
+      if (g % 7 == 0) { // a read in the middle of the run: everything is on disk after Sync
+        q.Sync();
+        EXPECT_EQ(ReadWholeFile(d / ("Best" + std::to_string(g) + ".dat")),
+                  "report " + std::to_string(g));
+      }
+      q.Commit();
+    }
+    q.StopWriter();
+    rows.Close();
+    std::vector<std::string> want;
+    EXPECT_EQ(ReadWholeFile(d / "Data1.txt"), Expected(d.Path(), 60, want)) << threaded;
+    EXPECT_EQ(seen, want) << threaded;
+    EXPECT_EQ(ReadWholeFile(d / "Data.txt"), "even\r\n"); // cut back to its last, shorter text
+    EXPECT_EQ(q.Written(), threaded ? 240 : 0);
+  }
+}
+
+// A failed write stops the writer: nothing after it reaches the disk (as in a direct run, which
+// stops at the failure), the error names the file and is thrown once.
+TEST(FileQueue, FirstErrorStopsLaterWritesAndIsThrownOnce) {
+  test::TempDir d;
+  FileQueue q;
+  q.StartWriter(3);
+  q.InPlace(d / "before.txt", "kept");
+  q.Commit();
+  const std::string bad = d / "missing-folder/Best0002.dat";
+  q.InPlace(bad, "lost");
+  q.InPlace(d / "after.txt", "must not be written");
+  std::atomic<int> tasks{0};
+  q.Run({}, [&](std::string_view) { ++tasks; });
+  EXPECT_TRUE(test::FailsNaming([&] { q.Sync(); }, bad));
+  q.InPlace(d / "later.txt", "x"); // queued after the failure: dropped
+  EXPECT_NO_THROW(q.StopWriter()); // already reported
+  EXPECT_EQ(ReadWholeFile(d / "before.txt"), "kept");
+  EXPECT_FALSE(FileExists(d / "after.txt"));
+  EXPECT_FALSE(FileExists(d / "later.txt"));
+  EXPECT_EQ(tasks, 0);
+  // StopWriter reports an error that no Commit saw.
+  FileQueue q2;
+  q2.StartWriter();
+  q2.InPlace(bad, "lost");
+  EXPECT_TRUE(test::FailsNaming([&] { q2.StopWriter(); }, bad));
+  // After the writer has stopped, writes are direct again and fail at once.
+  EXPECT_TRUE(test::FailsNaming([&] { q2.InPlace(bad, "lost"); }, bad));
+}
+
+// The producer never runs more than maxPending hand-overs ahead of the disk.
+TEST(FileQueue, CommitWaitsWhenTheWriterFallsBehind) {
+  test::TempDir d;
+  FileQueue q;
+  q.StartWriter(2);
+  std::atomic<int> done{0};
+  for (int g = 1; g <= 20; ++g) {
+    q.Run({}, [&](std::string_view) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      ++done;
+    });
+    q.Commit();
+    // g hand-overs so far; at most 2 wait, the oldest of them may be in the writer's hands.
+    EXPECT_GE(done.load(), g - 2) << g;
+  }
+  q.StopWriter();
+  EXPECT_EQ(done, 20);
+}
