@@ -191,6 +191,9 @@ int main(int argc, char** argv) {
     std::printf("\n");
   }
   std::printf("  %-24s %8.3f ms %8.3f ms\n", "all phases", sum / ng * 1e3, sumCpu / ng * 1e3);
+  std::printf("writer thread:          %.3f ms CPU per generation (%ld writes, the checkpoint's "
+              "tail built there)\n",
+              sim->Files.WriterCpuSeconds() / r.LastGen * 1e3, sim->Files.Written());
   double floorCpu0 = CpuSeconds();
   double floor = FileFloor(dir, r.LastGen, sim->P.G_Gap, sim->Models.Writes);
   double floorCpu = (CpuSeconds() - floorCpu0) / r.LastGen;

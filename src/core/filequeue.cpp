@@ -1,5 +1,6 @@
 #include "core/filequeue.h"
 
+#include <ctime>
 #include <utility>
 
 #include "core/textio.h"
@@ -76,7 +77,10 @@ void FileQueue::Append(AppendFile& file, std::string_view content, bool flush) {
 }
 
 void FileQueue::Run(std::string_view content, Task task) {
-  if (!HasWriter()) return task(content);
+  if (!HasWriter()) {
+    direct_.assign(content);
+    return task(direct_);
+  }
   Op& op = Next(Kind::Task);
   op.content.assign(content);
   op.task = std::move(task);
@@ -128,6 +132,16 @@ void FileQueue::Sync() {
   ThrowIfFailed();
 }
 
+size_t FileQueue::Backlog() const {
+  std::unique_lock lock(mu_);
+  return pending_;
+}
+
+double FileQueue::WriterCpuSeconds() const {
+  std::unique_lock lock(mu_);
+  return writerCpu_;
+}
+
 long FileQueue::Written() const {
   std::unique_lock lock(mu_);
   return written_;
@@ -146,7 +160,12 @@ void FileQueue::WriterLoop() {
     {
       std::unique_lock lock(mu_);
       work_.wait(lock, [this] { return pending_ > 0 || stop_; });
-      if (pending_ == 0) return; // stop_, and everything is written
+      if (pending_ == 0) { // stop_, and everything is written
+        timespec ts{};
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+        writerCpu_ += static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+        return;
+      }
       at = head_;
     }
     Batch& b = batches_[at];

@@ -26,7 +26,7 @@ class RewrittenFile;
 // later write is made) and is thrown by the next Commit, Sync or StopWriter.
 class FileQueue {
 public:
-  using Task = std::function<void(std::string_view content)>;
+  using Task = std::function<void(std::string& content)>;
 
   FileQueue() = default;
   ~FileQueue();
@@ -50,7 +50,8 @@ public:
   void Rewrite(RewrittenFile& file, const std::string& path, std::string_view content);
   // file.Write(content), then file.Flush() when flush is set.
   void Append(AppendFile& file, std::string_view content, bool flush);
-  // Anything else, in its place in the order: task(content), with content kept until then.
+  // Anything else, in its place in the order: task(content), with a copy of content kept until
+  // then (the task may change it).
   void Run(std::string_view content, Task task);
 
   // Hands the writes asked for so far to the writer.
@@ -58,8 +59,12 @@ public:
   // Waits until every write asked for so far is done.
   void Sync();
 
+  // Hand-overs not yet written (0 without a writer thread).
+  size_t Backlog() const;
   // Writes made by the writer thread so far (for tests and the benchmark).
   long Written() const;
+  // The processor time of writer threads that have ended, in seconds (for the benchmark).
+  double WriterCpuSeconds() const;
 
 private:
   enum class Kind { InPlace, Rewrite, Append, Task };
@@ -82,12 +87,14 @@ private:
   void WriterLoop();
   void ThrowIfFailed(); // with mu_ held
 
+  std::string direct_;         // the content of a task run at once
   std::vector<Batch> batches_; // a ring: the one being filled, then those handed over
   size_t fill_ = 0, head_ = 0, pending_ = 0, maxPending_ = 0;
   bool stop_ = false;
   std::exception_ptr error_;
   bool errorThrown_ = false;
   long written_ = 0;
+  double writerCpu_ = 0;
   mutable std::mutex mu_;
   std::condition_variable work_, done_;
   std::thread thread_;

@@ -228,12 +228,27 @@ void Mul64x128(uint64_t m, u128 R, u128& hi, uint64_t& lo) {
   hi = (hi << 64) | static_cast<uint64_t>(mid);
 }
 
+// q / 10^19 and q % 10^19 for q below 10^38. A 128-bit division is a library call; where the
+// quotient fits in 64 bits, one hardware division gives both.
+inline void Split19(u128 q, uint64_t& quot, uint64_t& rem) {
+#if defined(__x86_64__)
+  uint64_t hi = static_cast<uint64_t>(q >> 64), lo = static_cast<uint64_t>(q);
+  if (hi < Pow10[19]) {
+    __asm__("divq %4" : "=a"(quot), "=d"(rem) : "a"(lo), "d"(hi), "r"(Pow10[19]) : "cc");
+    return;
+  }
+#endif
+  quot = static_cast<uint64_t>(q / Pow10[19]);
+  rem = static_cast<uint64_t>(q % Pow10[19]);
+}
+
 // The last `keep` digits of q (below 10^38), leading zeros included.
 void DigitsOf(u128 q, int keep, char* out) {
   int k = keep - 1;
   if ((q >> 64) != 0) { // one 128-bit division, then 64-bit digits
-    uint64_t low = static_cast<uint64_t>(q % Pow10[19]);
-    q /= Pow10[19];
+    uint64_t low = 0, high = 0;
+    Split19(q, high, low);
+    q = high;
     for (int j = 0; j < 19 && k >= 0; ++j, low /= 10) out[k--] = static_cast<char>('0' + low % 10);
   }
   for (uint64_t v = static_cast<uint64_t>(q); k >= 0; v /= 10)
@@ -388,8 +403,7 @@ void AppendFixed(std::string& out, long double v, int w, int d) {
   // Digits from the right; 128-bit division is slow, so the high part is split off first.
   uint64_t high = 0, low = static_cast<uint64_t>(q);
   if ((q >> 64) != 0 || low >= Pow10[19]) {
-    high = static_cast<uint64_t>(q / Pow10[19]);
-    low = static_cast<uint64_t>(q % Pow10[19]);
+    Split19(q, high, low);
   }
   if (high == 0) {
     for (int k = 0; k < d; ++k, low /= 10) *--p = static_cast<char>('0' + low % 10);
@@ -410,25 +424,24 @@ void AppendFixed(std::string& out, long double v, int w, int d) {
 
 namespace {
 
+// " d.ddddddddddddddE+xxxx" (23 characters) from the 15 digits of n, in one append.
 void AppendSciDigits(std::string& out, bool neg, uint64_t n, int E) {
-  char buf[24];
-  for (int k = 15; k >= 2; --k) {
+  char buf[23];
+  for (int k = 16; k >= 3; --k) {
     buf[k] = static_cast<char>('0' + n % 10);
     n /= 10;
   }
   buf[0] = neg ? '-' : ' ';
   buf[1] = static_cast<char>('0' + n);
-  out.append(buf, 2);
-  out += '.';
-  out.append(buf + 2, 14);
+  buf[2] = '.';
   int a = E < 0 ? -E : E;
-  char tail[6] = {'E',
-                  E < 0 ? '-' : '+',
-                  static_cast<char>('0' + a / 1000 % 10),
-                  static_cast<char>('0' + a / 100 % 10),
-                  static_cast<char>('0' + a / 10 % 10),
-                  static_cast<char>('0' + a % 10)};
-  out.append(tail, 6);
+  buf[17] = 'E';
+  buf[18] = E < 0 ? '-' : '+';
+  buf[19] = static_cast<char>('0' + a / 1000 % 10);
+  buf[20] = static_cast<char>('0' + a / 100 % 10);
+  buf[21] = static_cast<char>('0' + a / 10 % 10);
+  buf[22] = static_cast<char>('0' + a % 10);
+  out.append(buf, sizeof buf);
 }
 
 // Scientific form of the integer m * 2^e: the first 15 digits, rounded half to even on the rest.

@@ -158,8 +158,11 @@ struct LibraryModel {
 struct ModelStore {
   std::vector<StoredModel> Own;
   std::vector<LibraryModel> Lib;
-  long Writes = 0;                   // model files written by this run
-  std::vector<TPostfixItem> Scratch; // a tree's items on their way into the store
+  long Writes = 0; // model files written by this run
+  // With enough file descriptors the population's files stay open between writes.
+  bool KeepOpen = false;
+  std::unique_ptr<RewrittenFile[]> OpenFiles; // by model number, when KeepOpen
+  std::vector<TPostfixItem> Scratch;          // a tree's items on their way into the store
   void Clear() {
     Own.clear();
     Lib.clear();
@@ -184,9 +187,21 @@ struct SnapshotCache {
 // The numbers of the last checkpoint text and where each one's text lies in it. About half the
 // trader fields do not change from one checkpoint to the next; their text is copied.
 struct CheckpointFields {
-  std::string Text;
+  std::string Text, NextText;
   std::vector<long double> Values, NextValues;
   std::vector<uint32_t> Begin, Len, NextBegin, NextLen;
+};
+
+// The variance of the realised values at every replayed position of the learning replay. It
+// depends on the windows alone, so it is computed once for all the searches of a generation.
+struct ReplayWindows {
+  int First = DimLen;                        // the first replayed position
+  std::array<long double, DimLen + 1> Var{}; // NaN where the variance overflows
+};
+struct ReplayCache {
+  bool Valid = false;
+  std::array<double, DimLen + 1> DimA{}; // the window it was computed from
+  ReplayWindows Windows;
 };
 
 // What a checkpoint holds, copied at the moment it is taken, so that its text can be built and
@@ -198,6 +213,7 @@ struct CheckpointState {
   RunState R;
   int32_t NXVar = 0, NYVar = 0;
   bool KeepSameGeneration = true;
+  bool HeadBuilt = false; // the head of the text was built by the run
 };
 
 // What this run knows of its checkpoint files after writing them itself. WrittenGen, Rotating
@@ -205,7 +221,11 @@ struct CheckpointState {
 struct CheckpointFiles {
   int32_t WrittenGen = -1; // the generation in Backup1.txt, -1 when not written by this run
   bool Rotating = false;   // Backup11.txt is a second, older file beside it
-  CheckpointFields Fields;
+  // The text is built in two parts, each with the fields of its previous text: the head (up to
+  // the money) and the tail. The writer thread keeps its own fields of the head, for the heads
+  // it builds.
+  CheckpointFields Fields, TailFields, WriterHeadFields;
+  std::string Whole; // both parts, when the run writes the checkpoint itself
   // Copies waiting to be written; each returns to Free once written (reused, not freed).
   std::vector<std::unique_ptr<CheckpointState>> States;
   std::vector<CheckpointState*> Free;
@@ -244,10 +264,9 @@ struct Simulation {
 
   ModelStore Models;
   CheckpointFiles Checkpoint;
-  // The text of a large file being built (the checkpoint), kept to reuse its memory.
-  std::string FileText;
   DividendCache Dstar;
   SnapshotCache Snapshots;
+  ReplayCache Replay;
 
   void Warning(const std::string& msg) const {
     if (Warn) Warn(msg);

@@ -85,6 +85,17 @@ ReplayWindows MakeReplayWindows(const Simulation& sim) {
   return w;
 }
 
+const ReplayWindows& CurrentReplayWindows(Simulation& sim) {
+  ReplayCache& c = sim.Replay;
+  if (!c.Valid || c.DimA != sim.R.DimA || c.Windows.First != FirstReplayStep(sim)) {
+    c.Valid = false;
+    c.Windows = MakeReplayWindows(sim);
+    c.DimA = sim.R.DimA;
+    c.Valid = true;
+  }
+  return c.Windows;
+}
+
 long double ReplayScore(Simulation& sim, int i) {
   return ReplayScore(sim, i, MakeReplayWindows(sim));
 }

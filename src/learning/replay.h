@@ -5,13 +5,10 @@
 
 namespace zupo {
 
-// The variance of the realised values at every replayed position. It depends on the windows
-// alone, so a search computes it once for all its candidates.
-struct ReplayWindows {
-  int First = DimLen;                        // the first replayed position
-  std::array<long double, DimLen + 1> Var{}; // NaN where the variance overflows
-};
 ReplayWindows MakeReplayWindows(const Simulation& sim);
+// The same, computed once for as long as the windows stay as they are (a learning generation's
+// searches all use the windows of that generation).
+const ReplayWindows& CurrentReplayWindows(Simulation& sim);
 
 // The profit trader i would have made over the last G_Gap generations with the loaded model.
 // Reads trader i's wealth and forecast from the History snapshot ("k" set when G_Gap = 1, else

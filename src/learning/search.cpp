@@ -4,7 +4,6 @@
 #include "learning/search.h"
 
 #include <cmath>
-#include <optional>
 
 #include "core/real6.h"
 #include "learning/operators.h"
@@ -45,8 +44,8 @@ void EvaluateIntoShares(Simulation& sim, int i, int n) {
 }
 
 // A candidate from the population, written as model CurBase + i. True when it beats the
-// trader's own period profit. The replay's window statistics are made at the first replay.
-bool PopulationTry(Simulation& sim, int i, std::optional<ReplayWindows>& windows) {
+// trader's own period profit.
+bool PopulationTry(Simulation& sim, int i) {
   sim.T.VisitGenFlag = 1;
   int r = sim.Rand.Random(MaxTraders) + 1;
   const Params& P = sim.P;
@@ -63,8 +62,7 @@ bool PopulationTry(Simulation& sim, int i, std::optional<ReplayWindows>& windows
     Crossover(sim, i);
   }
   LoadModel(sim, sim.T.CurBase + i);
-  if (!windows) windows = MakeReplayWindows(sim);
-  return ReplayScore(sim, i, *windows) > sim.T.GapProfit[i];
+  return ReplayScore(sim, i, CurrentReplayWindows(sim)) > sim.T.GapProfit[i];
 }
 
 // A candidate from the library, written as model CurBase + i. True when its forecast error is
@@ -99,13 +97,12 @@ void SchoolDecision(Simulation& sim, int i) {
 void SearchModel(Simulation& sim, int i) {
   int n = 0;
   bool success = false;
-  std::optional<ReplayWindows> windows;
   do {
     int r0 = sim.Rand.Random(100);
     if (r0 < sim.P.LibraryProb && sim.R.RunGen > 2)
       success = LibraryTry(sim, i);
     else
-      success = PopulationTry(sim, i, windows);
+      success = PopulationTry(sim, i);
     DisposeList(sim);
     ++n;
   } while (!success && n < sim.P.TryNo);

@@ -176,22 +176,26 @@ struct CheckpointView {
   int NXVar, NYVar;
 };
 
-void AppendBackupText(const CheckpointView& v, std::string& out, CheckpointFields* cache);
+// The text up to the money, and the text from the wealth on.
+void AppendHead(const CheckpointView& v, Writer& w);
+void AppendTail(const CheckpointView& v, Writer& w);
 
 CheckpointView ViewOf(const Simulation& sim) {
   return {sim.T, sim.M, sim.St, sim.R, sim.S.NXVar, sim.S.NYVar};
 }
 
-const std::string& CheckpointText(Simulation& sim, const CheckpointView& v) {
-  CheckpointFields& c = sim.Checkpoint.Fields;
+// One part of the checkpoint text, built with the fields of its previous text.
+const std::string& PartText(CheckpointFields& c, const CheckpointView& v,
+                            void (*part)(const CheckpointView&, Writer&)) {
   c.NextValues.clear();
   c.NextBegin.clear();
   c.NextLen.clear();
-  sim.FileText.clear();
-  AppendBackupText(v, sim.FileText, &c);
+  c.NextText.clear();
+  Writer w{c.NextText, &c};
+  part(v, w);
   // The new text and its fields become the previous ones of the next checkpoint; the old text's
   // memory is kept for building the next one.
-  std::swap(sim.FileText, c.Text);
+  std::swap(c.NextText, c.Text);
   std::swap(c.NextValues, c.Values);
   std::swap(c.NextBegin, c.Begin);
   std::swap(c.NextLen, c.Len);
@@ -207,23 +211,25 @@ std::string BackupText(const Simulation& sim) {
 }
 
 const std::string& CheckpointText(Simulation& sim) {
-  return CheckpointText(sim, ViewOf(sim));
+  CheckpointFiles& c = sim.Checkpoint;
+  c.Whole = PartText(c.Fields, ViewOf(sim), AppendHead);
+  c.Whole += PartText(c.TailFields, ViewOf(sim), AppendTail);
+  return c.Whole;
 }
 
 void AppendBackupText(const Simulation& sim, std::string& out, CheckpointFields* cache) {
-  AppendBackupText(ViewOf(sim), out, cache);
+  Writer w{out, cache};
+  AppendHead(ViewOf(sim), w);
+  AppendTail(ViewOf(sim), w);
 }
 
 namespace {
 
-void AppendBackupText(const CheckpointView& v, std::string& out, CheckpointFields* cache) {
+void AppendHead(const CheckpointView& v, Writer& w) {
   const TraderBook& T = v.T;
   const MarketState& M = v.M;
-  const Statistics& St = v.St;
-  const RunState& R = v.R;
-  Writer w{out, cache};
-  w.s.reserve(w.s.size() + 240000);
-  w.s += "GEN=" + FormatInt(R.RunGen) + "  First=" + FormatInt(T.PrevBase) +
+  w.s.reserve(w.s.size() + 120000);
+  w.s += "GEN=" + FormatInt(v.R.RunGen) + "  First=" + FormatInt(T.PrevBase) +
          "  Second=" + FormatInt(T.CurBase);
   EndLine(w.s);
   for (int k = 1; k <= v.NXVar; ++k) w.Fixed(M.PriceLag[k]);
@@ -232,6 +238,14 @@ void AppendBackupText(const CheckpointView& v, std::string& out, CheckpointField
   for (int k = 1; k <= MaxTraders; ++k) w.Fixed(T.Profit[k]);
   for (int k = 1; k <= 2 * MaxTraders; ++k) w.Fixed(T.Shares[k]);
   for (int k = 1; k <= 2 * MaxTraders; ++k) w.Fixed(T.Money[k]);
+}
+
+void AppendTail(const CheckpointView& v, Writer& w) {
+  const TraderBook& T = v.T;
+  const MarketState& M = v.M;
+  const Statistics& St = v.St;
+  const RunState& R = v.R;
+  w.s.reserve(w.s.size() + 120000);
   for (int k = 1; k <= 2 * MaxTraders; ++k) w.Fixed(T.Wealth[k]);
   for (int k = 1; k <= 2 * MaxTraders; ++k) w.Fixed(T.Forecast[k]);
   for (int k = 1; k <= 2 * MaxTraders; ++k) w.Int(T.OrderIdx[k]);
@@ -333,9 +347,11 @@ void WriteCheckpoint(Simulation& sim, int32_t gen, bool keepSameGeneration, std:
 void SaveBackup(Simulation& sim, bool keepSameGeneration) {
   if (!sim.Files.HasWriter())
     return WriteCheckpoint(sim, sim.R.RunGen, keepSameGeneration, CheckpointText(sim));
-  // With a writer thread the state is copied now; its text is built and written in its turn
-  // among the run's writes, while the run goes on. Only that write uses sim.Checkpoint's cache
-  // and file state.
+  // With a writer thread the state is copied now; the text is built and the files are written in
+  // their turn among the run's writes, while the run goes on. When the writer is behind, the run
+  // builds the head of the text itself, so that the two threads share the formatting. Each
+  // builder keeps the fields of its own previous text (a copy is only faster, never different),
+  // and only the writer uses sim.Checkpoint's file state.
   CheckpointFiles& c = sim.Checkpoint;
   CheckpointState* st = nullptr;
   {
@@ -354,8 +370,11 @@ void SaveBackup(Simulation& sim, bool keepSameGeneration) {
   st->NXVar = sim.S.NXVar;
   st->NYVar = sim.S.NYVar;
   st->KeepSameGeneration = keepSameGeneration;
+  st->HeadBuilt = sim.Files.Backlog() >= 2;
   Simulation* s = &sim;
-  sim.Files.Run({}, [s, st](std::string_view) {
+  std::string_view head;
+  if (st->HeadBuilt) head = PartText(c.Fields, ViewOf(sim), AppendHead);
+  sim.Files.Run(head, [s, st](std::string& text) {
     struct GiveBack {
       Simulation* s;
       CheckpointState* st;
@@ -365,7 +384,9 @@ void SaveBackup(Simulation& sim, bool keepSameGeneration) {
       }
     } back{s, st};
     const CheckpointView v{st->T, st->M, st->St, st->R, st->NXVar, st->NYVar};
-    WriteCheckpoint(*s, st->R.RunGen, st->KeepSameGeneration, CheckpointText(*s, v));
+    if (!st->HeadBuilt) text = PartText(s->Checkpoint.WriterHeadFields, v, AppendHead);
+    text += PartText(s->Checkpoint.TailFields, v, AppendTail);
+    WriteCheckpoint(*s, st->R.RunGen, st->KeepSameGeneration, text);
   });
 }
 

@@ -9,7 +9,7 @@ namespace zupo {
 std::string BackupText(const Simulation& sim);
 // The same appended to out. With a cache of the previous text, unchanged numbers are copied.
 void AppendBackupText(const Simulation& sim, std::string& out, CheckpointFields* cache = nullptr);
-// The checkpoint text built with the run's cache of the previous one (sim.Checkpoint.Fields).
+// The checkpoint text built with the run's caches of the previous one (sim.Checkpoint).
 const std::string& CheckpointText(Simulation& sim);
 // Records RunGen as Stop_No, then writes Tree_Path1/Backup1.txt unless it already holds this
 // generation (exact match of its first line), keeping the previous one as Backup11.txt. The new

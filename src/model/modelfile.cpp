@@ -278,10 +278,30 @@ void FlushModel(Simulation& sim, int n) {
   if (!m.Known || (m.OnDiskKnown && m.OnDisk == m.Text)) return;
   const size_t present = m.OnDiskKnown ? m.OnDisk.size() : std::string::npos;
   m.OnDiskKnown = false; // unknown until the write has succeeded
-  sim.Files.InPlace(ModelFileName(sim, "T", n), m.Text, present);
+  if (sim.Models.KeepOpen) {
+    if (!sim.Models.OpenFiles)
+      sim.Models.OpenFiles = std::make_unique<RewrittenFile[]>(2 * MaxTraders + 1);
+    sim.Files.Rewrite(sim.Models.OpenFiles[static_cast<size_t>(n)], ModelFileName(sim, "T", n),
+                      m.Text);
+  } else {
+    sim.Files.InPlace(ModelFileName(sim, "T", n), m.Text, present);
+  }
   ++sim.Models.Writes;
   m.OnDisk = m.Text;
   m.OnDiskKnown = true;
+}
+
+void CloseModelFiles(Simulation& sim) {
+  if (!sim.Models.OpenFiles) return;
+  std::string failure;
+  for (int n = 0; n <= 2 * MaxTraders; ++n) {
+    try {
+      sim.Models.OpenFiles[static_cast<size_t>(n)].Close();
+    } catch (const std::exception& e) {
+      if (failure.empty()) failure = e.what();
+    }
+  }
+  if (!failure.empty()) throw RunError(failure);
 }
 
 void StoreModelText(Simulation& sim, int n, std::string text) {

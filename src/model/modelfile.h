@@ -46,6 +46,9 @@ void SetModel(Simulation& sim, int n, std::span<const TPostfixItem> items);
 void CopyModel(Simulation& sim, int from, int to);
 // Writes model n's file unless the file already holds the model's text.
 void FlushModel(Simulation& sim, int n);
+// Closes the model files kept open (Models.KeepOpen); the first failure is thrown after all
+// are closed.
+void CloseModelFiles(Simulation& sim);
 // Model n becomes the model of text, and its file is written unless it already holds text.
 void StoreModelText(Simulation& sim, int n, std::string text);
 // TreeDepth and TreeSize of model n, remembered with the model.

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <sys/resource.h>
 #include <utility>
 
 #include "core/errors.h"
@@ -88,6 +89,20 @@ private:
   double lastCpu_ = 0;
 };
 
+// The population's 1,000 model files stay open between writes when the process may hold that
+// many files: the soft limit is raised towards the hard one if needed.
+bool AllowManyOpenFiles() {
+  constexpr rlim_t Wanted = 2 * MaxTraders + 1024;
+  rlimit lim{};
+  if (::getrlimit(RLIMIT_NOFILE, &lim) != 0) return false;
+  if (lim.rlim_cur != RLIM_INFINITY && lim.rlim_cur < Wanted) {
+    if (lim.rlim_max != RLIM_INFINITY && lim.rlim_max < Wanted) return false;
+    lim.rlim_cur = Wanted;
+    if (::setrlimit(RLIMIT_NOFILE, &lim) != 0) return false;
+  }
+  return true;
+}
+
 // Ctrl-C, SIGTERM or the Exit button during the start-up: the run stops before it begins.
 struct StoppedInStartUp {};
 
@@ -123,8 +138,7 @@ private:
   // A key of [Common], written in its place among the run's writes.
   void Key(const char* key, const char* value) {
     const std::string* ini = &ini_;
-    sim_.Files.Run({},
-                   [ini, key, value](std::string_view) { IniWrite(*ini, "Common", key, value); });
+    sim_.Files.Run({}, [ini, key, value](std::string&) { IniWrite(*ini, "Common", key, value); });
   }
   // Waits for the writer thread to finish (and ends it); its error, if any, is thrown.
   void StopWriter() { sim_.Files.StopWriter(); }
@@ -182,6 +196,7 @@ void Driver::StartUp() {
   CheckInputs();
   StopIfRequested();
   CreateModelFolders(sim_);
+  sim_.Models.KeepOpen = AllowManyOpenFiles();
   sim_.R.Gen_No = sim_.P.Gen_No;
   sim_.R.RunGen = sim_.P.Stop_No;
   sim_.R.StartGen = sim_.P.Stop_No;
@@ -515,6 +530,10 @@ void Driver::ErrorPath(const std::string& msg) {
     } catch (const std::exception&) {
     }
   }
+  try {
+    CloseModelFiles(sim_);
+  } catch (const std::exception&) {
+  }
 }
 
 void Driver::EndRun() {
@@ -532,6 +551,7 @@ void Driver::EndRun() {
   sim_.Data1File.Close();
   sim_.Data2File.Close();
   for (RewrittenFile* f : {&sim_.DataOut, &sim_.DimAOut, &sim_.DimBOut, &sim_.DimCOut}) f->Close();
+  CloseModelFiles(sim_);
   Key("Running", "0");
 }
 

@@ -23,7 +23,7 @@ void Generation(FileQueue& q, AppendFile& rows, const std::string& dir, int g,
   q.InPlace(dir + "/Data.txt", g % 2 ? "odd generation\r\n" : "even\r\n");
   q.Append(rows, std::to_string(g) + "\r\n", true);
   q.InPlace(dir + "/Best" + std::to_string(g) + ".dat", "report " + std::to_string(g));
-  q.Run("gen " + std::to_string(g), [dir, &seen, &rows](std::string_view content) {
+  q.Run("gen " + std::to_string(g), [dir, &seen, &rows](std::string& content) {
     seen.push_back(std::string(content) + " sees " + ReadWholeFile(dir + "/Data.txt") + "|" +
                    ReadWholeFile(rows.Name()));
   });
@@ -85,7 +85,7 @@ TEST(FileQueue, FirstErrorStopsLaterWritesAndIsThrownOnce) {
   q.InPlace(bad, "lost");
   q.InPlace(d / "after.txt", "must not be written");
   std::atomic<int> tasks{0};
-  q.Run({}, [&](std::string_view) { ++tasks; });
+  q.Run({}, [&](std::string&) { ++tasks; });
   EXPECT_TRUE(test::FailsNaming([&] { q.Sync(); }, bad));
   q.InPlace(d / "later.txt", "x"); // queued after the failure: dropped
   EXPECT_NO_THROW(q.StopWriter()); // already reported
@@ -109,7 +109,7 @@ TEST(FileQueue, CommitWaitsWhenTheWriterFallsBehind) {
   q.StartWriter(2);
   std::atomic<int> done{0};
   for (int g = 1; g <= 20; ++g) {
-    q.Run({}, [&](std::string_view) {
+    q.Run({}, [&](std::string&) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
       ++done;
     });
