@@ -179,9 +179,18 @@ struct DividendCache {
 
 // The values of the learning snapshot files, read at most once while a file is unchanged; by
 // set ('k', '1') and suffix (h w m s v f).
+// One learning snapshot file as the replay reads it. A file this run wrote keeps its text and is
+// read line by line as values are asked for (most never are); a file read from disk is parsed
+// whole.
+struct SnapshotFile {
+  bool Known = false;
+  std::vector<long double> Values; // by line - 1
+  std::vector<uint8_t> Parsed;     // Values[k] is known; empty when all are
+  std::string Text;
+  std::vector<uint32_t> LineStart;
+};
 struct SnapshotCache {
-  std::array<std::array<std::vector<long double>, 6>, 2> Values;
-  std::array<std::array<bool, 6>, 2> Known{};
+  std::array<std::array<SnapshotFile, 6>, 2> Files;
 };
 
 // The numbers of the last checkpoint text and where each one's text lies in it. About half the

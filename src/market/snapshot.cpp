@@ -72,24 +72,48 @@ std::string SnapshotPath(const Simulation& sim, char set, char suffix) {
 
 void WriteSnapshotSet(Simulation& sim, char set) {
   for (const char* p = Suffixes; *p; ++p) {
-    std::string path = SnapshotPath(sim, set, *p);
-    std::string text = SnapshotText(sim.T, *p);
     auto [a, b] = Slot(set, *p);
+    SnapshotFile& f = sim.Snapshots.Files[a][b];
     // The cache is dropped first, so a failed write leaves the file to be read from disk.
-    sim.Snapshots.Known[a][b] = false;
-    sim.Files.InPlace(path, text);
-    // Cached as the file reads back (15 significant digits), so the replay sees the file's values.
-    sim.Snapshots.Values[a][b] = ParseSnapshot(TextReader(path, std::move(text)));
-    sim.Snapshots.Known[a][b] = true;
+    f.Known = false;
+    f.Text = SnapshotText(sim.T, *p);
+    sim.Files.InPlace(SnapshotPath(sim, set, *p), f.Text);
+    // Kept as the file reads back (15 significant digits), so the replay sees the file's values:
+    // one number per line, parsed when first asked for.
+    f.LineStart.clear();
+    for (size_t at = 0; at < f.Text.size();) {
+      f.LineStart.push_back(static_cast<uint32_t>(at));
+      size_t end = f.Text.find('\n', at);
+      at = end == std::string::npos ? f.Text.size() : end + 1;
+    }
+    f.Values.assign(f.LineStart.size(), 0.0L);
+    f.Parsed.assign(f.LineStart.size(), 0);
+    f.Known = true;
   }
 }
 
 long double SnapshotValue(Simulation& sim, char set, char suffix, int i) {
   auto [a, b] = Slot(set, suffix);
-  std::vector<long double>& values = sim.Snapshots.Values[a][b];
-  if (!sim.Snapshots.Known[a][b]) {
-    values = ParseSnapshot(TextReader::Open(SnapshotPath(sim, set, suffix)));
-    sim.Snapshots.Known[a][b] = true;
+  SnapshotFile& f = sim.Snapshots.Files[a][b];
+  if (!f.Known) {
+    f.Values = ParseSnapshot(TextReader::Open(SnapshotPath(sim, set, suffix)));
+    f.Parsed.clear();
+    f.Known = true;
+  }
+  std::vector<long double>& values = f.Values;
+  if (i >= 1 && static_cast<size_t>(i) <= f.Parsed.size() &&
+      !f.Parsed[static_cast<size_t>(i) - 1]) {
+    const size_t k = static_cast<size_t>(i) - 1;
+    const size_t end = k + 1 < f.LineStart.size() ? f.LineStart[k + 1] : f.Text.size();
+    std::string_view line(f.Text.data() + f.LineStart[k], end - f.LineStart[k]);
+    // The line's first word, as the reader takes it.
+    size_t from = 0;
+    while (from < line.size() && static_cast<unsigned char>(line[from]) <= ' ') ++from;
+    size_t to = from;
+    while (to < line.size() && static_cast<unsigned char>(line[to]) > ' ') ++to;
+    if (ParseRealStatus(line.substr(from, to - from), values[k]) != NumberRead::Ok)
+      values[k] = TextReader(SnapshotPath(sim, set, suffix), std::string(line)).ReadReal();
+    f.Parsed[k] = 1;
   }
   if (i < 1 || static_cast<size_t>(i) > values.size())
     throw RunError(SnapshotPath(sim, set, suffix) + ": line " + FormatInt(i) +
