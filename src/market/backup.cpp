@@ -23,7 +23,14 @@ namespace zupo {
 namespace {
 
 bool SameBits(long double a, long double b) {
-  return std::memcmp(&a, &b, 10) == 0; // the 80 bits of the value, not the padding
+  // The 80 bits of the value, not the padding.
+  uint64_t ma = 0, mb = 0;
+  uint16_t ea = 0, eb = 0;
+  std::memcpy(&ma, &a, 8);
+  std::memcpy(&mb, &b, 8);
+  std::memcpy(&ea, reinterpret_cast<const char*>(&a) + 8, 2);
+  std::memcpy(&eb, reinterpret_cast<const char*>(&b) + 8, 2);
+  return ma == mb && ea == eb;
 }
 
 // The text being built, one line kind per helper. With a cache, a number whose bits equal those
@@ -38,7 +45,7 @@ struct Writer {
     const size_t k = field++;
     const size_t begin = s.size();
     if (k < cache->Values.size() && SameBits(cache->Values[k], v))
-      s.append(cache->Text, cache->Begin[k], cache->Len[k]);
+      s.append(cache->Text.data() + cache->Begin[k], cache->Len[k]);
     else
       format();
     cache->NextValues.push_back(v);

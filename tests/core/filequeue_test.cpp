@@ -120,3 +120,24 @@ TEST(FileQueue, CommitWaitsWhenTheWriterFallsBehind) {
   q.StopWriter();
   EXPECT_EQ(done, 20);
 }
+
+// A file rewritten every generation stays open: each text replaces the whole content, an older
+// and longer file left in its place is cut at the first write, and a failure names the file.
+TEST(RewrittenFile, EachWriteLeavesExactlyTheNewText) {
+  test::TempDir d;
+  const std::string path = d / "DimA.txt";
+  WriteFileInPlace(path, std::string(5000, 'x')); // left by an earlier run
+  RewrittenFile f;
+  for (std::string text : {"first text\r\n", "short", "", "a longer text than before\r\n"}) {
+    f.Write(path, text);
+    EXPECT_EQ(ReadWholeFile(path), text);
+  }
+  const std::string other = d / "DimB.txt";
+  f.Write(other, "b");
+  f.Write(path, "a"); // back to the first name: reopened, still cut to the new text
+  EXPECT_EQ(ReadWholeFile(path), "a");
+  EXPECT_EQ(ReadWholeFile(other), "b");
+  f.Close();
+  const std::string bad = d / "no-folder/DimC.txt";
+  EXPECT_TRUE(test::FailsNaming([&] { f.Write(bad, "c"); }, bad));
+}

@@ -30,9 +30,18 @@ TEST(Snapshots, FilesOfThePrevBaseHalfAndTheirValuesReadBack) {
   EXPECT_EQ(std::tuple(SnapshotValue(other, 'k', 'w', 500), SnapshotValue(other, 'k', 'm', 2),
                        SnapshotValue(other, 'k', 's', 1)),
             std::tuple(1500.0L, 1.0L, 0.25L));
-  T.Wealth[510] = -3; // a new set replaces the remembered values
+  // Every value remembered is the one the file reads back, line for line; past the last line
+  // both fail alike.
+  for (char suffix : {'h', 'w', 'm', 's', 'f'}) { // ('v' was removed above)
+    for (int i = 1; i <= MaxTraders; ++i)
+      ASSERT_EQ(SnapshotValue(sim, 'k', suffix, i), SnapshotValue(other, 'k', suffix, i))
+          << suffix << i;
+    EXPECT_TRUE(FailsNaming([&] { SnapshotValue(sim, 'k', suffix, 501); }, "line 501"));
+  }
+  T.Wealth[510] = -3; // a new set replaces the remembered values, read or not
   WriteSnapshotSet(sim, 'k');
   EXPECT_EQ(SnapshotValue(sim, 'k', 'w', 10), -3.0L);
+  EXPECT_EQ(SnapshotValue(sim, 'k', 'w', 11), 1011.0L);
 }
 
 } // namespace zupo::test
