@@ -1,8 +1,12 @@
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "../testutil.h"
@@ -140,4 +144,51 @@ TEST(RewrittenFile, EachWriteLeavesExactlyTheNewText) {
   f.Close();
   const std::string bad = d / "no-folder/DimC.txt";
   EXPECT_TRUE(test::FailsNaming([&] { f.Write(bad, "c"); }, bad));
+}
+
+// Killed at any moment, a run with a writer thread leaves a prefix of its writes: file g is
+// written before row g is appended, so the rows found are 1..L and the files 1..L or 1..L+1,
+// each complete, and nothing after them.
+TEST(FileQueue, AKillLeavesAPrefixOfTheWrites) {
+  int mostRows = 0;
+  for (int delayUs : {2000, 5000, 10000, 30000}) {
+    test::TempDir d;
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      FileQueue q;
+      AppendFile rows;
+      rows.Create(d / "rows.txt");
+      q.StartWriter(3);
+      for (int g = 1; g <= 100000; ++g) {
+        q.InPlace(d / ("f" + std::to_string(g)), std::string(100 + g % 50, 'a' + g % 26));
+        q.Append(rows, std::to_string(g) + "\n", true);
+        q.Commit();
+      }
+      q.StopWriter();
+      ::_exit(0);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(delayUs));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    std::string rows = FileExists(d / "rows.txt") ? ReadWholeFile(d / "rows.txt") : "";
+    int L = 0;
+    for (size_t at = 0; at < rows.size(); at = rows.find('\n', at) + 1) {
+      ASSERT_NE(rows.find('\n', at), std::string::npos) << "a row cut in half";
+      ASSERT_EQ(rows.substr(at, rows.find('\n', at) - at), std::to_string(++L));
+    }
+    int files = 0;
+    while (FileExists(d / ("f" + std::to_string(files + 1)))) {
+      ++files;
+      if (files <= L) { // written and closed before its row
+        ASSERT_EQ(ReadWholeFile(d / ("f" + std::to_string(files))),
+                  std::string(100 + files % 50, 'a' + files % 26));
+      }
+    }
+    EXPECT_TRUE(files == L || files == L + 1) << L << " rows, " << files << " files";
+    mostRows = std::max(mostRows, L);
+    EXPECT_FALSE(FileExists(d / ("f" + std::to_string(files + 2))));
+  }
+  EXPECT_GT(mostRows, 0) << "no kill landed while the writes were being made";
 }
