@@ -79,6 +79,9 @@ double FileFloor(const fs::path& run, int gens, int gap, long modelWrites) {
   const std::string tmp = b1 + ".tmp";
   zupo::AppendFile data1;
   data1.Create((dir / "Data1.txt").string());
+  // The run keeps the data, window and model files open and rewrites them in place.
+  zupo::RewrittenFile dataOut, windowOut[3];
+  auto modelOut = std::make_unique<zupo::RewrittenFile[]>(1001);
   const int learning = gap > 0 ? gens / gap : 0;
   long written = 0;
   auto t0 = Clock::now();
@@ -89,9 +92,10 @@ double FileFloor(const fs::path& run, int gens, int gap, long modelWrites) {
     zupo::WriteFileInPlace(tmp, backup);
     if (exists) Check(::link(b1.c_str(), b11.c_str()) == 0, "link");
     Check(::rename(tmp.c_str(), b1.c_str()) == 0, "rename");
-    zupo::WriteFileInPlace((dir / "Data.txt").string(), data);
+    dataOut.Write((dir / "Data.txt").string(), data);
+    int wk = 0;
     for (const char* w : {"DimA.txt", "DimB.txt", "DimC.txt"})
-      zupo::WriteFileInPlace((dir / w).string(), dimA);
+      windowOut[wk++].Write((dir / w).string(), dimA);
     int m = gap > 0 ? g % gap : 1;
     if (m == 1 || m == 2)
       for (const char* suffix : {"h", "w", "m", "s", "v", "f"})
@@ -102,7 +106,7 @@ double FileFloor(const fs::path& run, int gens, int gap, long modelWrites) {
         int n = static_cast<int>(written % 1000) + 1;
         char name[32];
         std::snprintf(name, sizeof name, "%d/T%04d.dat", std::min(n / 100, 9), n);
-        zupo::WriteFileInPlace((dir / name).string(), model);
+        modelOut[static_cast<size_t>(n)].Write((dir / name).string(), model);
       }
     }
     data1.Write(row);
