@@ -3,6 +3,9 @@
 // a generation goes, and the time of the same file traffic without any computing (the floor
 // that this disk sets).
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -18,6 +21,20 @@
 #include "run/driver.h"
 
 namespace fs = std::filesystem;
+
+// Every allocation through operator new (strings, vectors, ...) is counted, on both threads.
+static std::atomic<long> g_allocations{0};
+void* operator new(std::size_t n) {
+  g_allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -25,8 +42,12 @@ namespace {
 class BenchHost : public zupo::Host {
 public:
   std::vector<Clock::time_point> Marks; // one per generation, at its price
+  std::vector<long> Allocations;         // operator new calls so far, at each price
   void Output_msg(int32_t, const std::string&) override {}
-  void ShowGraph(int32_t, long double) override { Marks.push_back(Clock::now()); }
+  void ShowGraph(int32_t, long double) override {
+    Marks.push_back(Clock::now());
+    Allocations.push_back(g_allocations.load(std::memory_order_relaxed));
+  }
   void ReplaceFirstLogLine(const std::string&) override {}
   void ProcessMessages() override {}
   void Warn(const std::string& m) override { std::fprintf(stderr, "warning: %s\n", m.c_str()); }
@@ -172,6 +193,25 @@ int main(int argc, char** argv) {
   if (nLearn > 0 && nOther > 0)
     std::printf("learning generation:    %.2f ms (mean of %d), other generations %.2f ms\n",
                 learn / nLearn * 1e3, nLearn, other / nOther * 1e3);
+  if (n > 401) {
+    // Allocations of the last 200 generations, learning and other apart.
+    const auto& a = host.Allocations;
+    const size_t gap = static_cast<size_t>(sim->P.G_Gap > 0 ? sim->P.G_Gap : 1);
+    double la = 0, oa = 0;
+    int ln = 0, on = 0;
+    for (size_t k = n - 200; k < n; ++k) {
+      double d = static_cast<double>(a[k] - a[k - 1]);
+      if ((k + 1) % gap == 1) {
+        la += d;
+        ++ln;
+      } else {
+        oa += d;
+        ++on;
+      }
+    }
+    std::printf("allocations (last 200): %.0f per learning generation, %.1f per other\n",
+                ln ? la / ln : 0.0, on ? oa / on : 0.0);
+  }
   rusage ru{};
   getrusage(RUSAGE_SELF, &ru);
   std::printf("peak memory:            %.1f MiB\n", static_cast<double>(ru.ru_maxrss) / 1024.0);
