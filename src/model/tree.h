@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -14,6 +15,12 @@ struct TTreeNode {
   double Value = 0;
   PTreeNode Right;
   PTreeNode Left;
+
+  // A learning generation builds and releases tens of thousands of nodes: they come from a
+  // free list kept by each thread rather than from the general heap (except in sanitizer
+  // builds, whose checks must see every node).
+  static void* operator new(std::size_t size);
+  static void operator delete(void* p, std::size_t size) noexcept;
 };
 
 // Releases every node of T and leaves T empty; T empty does nothing.
