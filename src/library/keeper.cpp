@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #include "core/errors.h"
@@ -56,6 +57,7 @@ LibraryKeeper::LibraryKeeper(const std::string& iniFile) : sim_(std::make_unique
                 "the models read extra variables (Extra_Var)");
   for (char d = '0'; d <= '9'; ++d) EnsureDir(sim.P.Tree_Path2 + d);
   modelDirs_.fill(-1);
+  WatchModelFolders();
   for (int d = 0; d <= 9; ++d) {
     std::string dir = sim.P.Tree_Path1 + static_cast<char>('0' + d);
     modelDirs_[d] = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -63,6 +65,7 @@ LibraryKeeper::LibraryKeeper(const std::string& iniFile) : sim_(std::make_unique
       std::string msg = dir + ": cannot open the model folder: " + std::strerror(errno);
       for (int fd : modelDirs_)
         if (fd >= 0) ::close(fd);
+      if (watchFd_ >= 0) ::close(watchFd_);
       throw RunError(msg);
     }
   }
@@ -71,43 +74,124 @@ LibraryKeeper::LibraryKeeper(const std::string& iniFile) : sim_(std::make_unique
 LibraryKeeper::~LibraryKeeper() {
   for (int fd : modelDirs_)
     if (fd >= 0) ::close(fd);
+  if (watchFd_ >= 0) ::close(watchFd_);
+}
+
+void LibraryKeeper::WatchModelFolders() {
+  // Set before any file is read, so that no write after a reading goes unseen. Every event
+  // that changes what a name holds is watched; a folder that is itself moved or removed ends
+  // the watch (IN_IGNORED).
+  constexpr uint32_t changes = IN_MODIFY | IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                               IN_DELETE_SELF | IN_MOVE_SELF;
+  watchFd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  for (int d = 0; d <= 9 && watchFd_ >= 0; ++d) {
+    std::string dir = sim_->P.Tree_Path1 + static_cast<char>('0' + d);
+    if (::inotify_add_watch(watchFd_, dir.c_str(), changes) < 0) {
+      ::close(watchFd_); // no watch (e.g. the limit of watches is reached): read every time
+      watchFd_ = -1;
+    }
+  }
+}
+
+namespace {
+
+// The model number of a population file name "T0001.dat" .. "T1000.dat" (0 for another name).
+int ModelNumberOfName(const char* name) {
+  if (name[0] != 'T') return 0;
+  int n = 0;
+  for (int k = 1; k <= 4; ++k) {
+    if (name[k] < '0' || name[k] > '9') return 0;
+    n = n * 10 + (name[k] - '0');
+  }
+  if (std::strcmp(name + 5, ".dat") != 0 || n < 1 || n > 2 * MaxTraders) return 0;
+  return n;
+}
+
+} // namespace
+
+void LibraryKeeper::TakeFileChanges() {
+  if (watchFd_ < 0) {
+    fileKnown_.fill(false);
+    return;
+  }
+  alignas(inotify_event) char buf[16384];
+  for (;;) {
+    ssize_t got = ::read(watchFd_, buf, sizeof buf);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && errno == EAGAIN) return; // every change is taken
+    if (got <= 0) {
+      ::close(watchFd_); // the watch failed: from now on every file is read
+      watchFd_ = -1;
+      fileKnown_.fill(false);
+      return;
+    }
+    for (char* p = buf; p < buf + got;) {
+      const auto* ev = reinterpret_cast<const inotify_event*>(p);
+      p += sizeof(inotify_event) + ev->len;
+      if (ev->mask & (IN_Q_OVERFLOW | IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) {
+        // Changes were lost, or a folder is no longer watched: nothing known is trusted.
+        fileKnown_.fill(false);
+        if (!(ev->mask & IN_Q_OVERFLOW)) {
+          ::close(watchFd_);
+          watchFd_ = -1;
+          return;
+        }
+        continue;
+      }
+      if (int n = ev->len > 0 ? ModelNumberOfName(ev->name) : 0) fileKnown_[n] = false;
+    }
+  }
+}
+
+void LibraryKeeper::ReadModelFile(int n, std::string& text) const {
+  char name[16];
+  std::snprintf(name, sizeof name, "T%04d.dat", n);
+  int fd = ::openat(modelDirs_[std::min(n / 100, 9)], name, O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+    throw RunError(ModelFileName(*sim_, "T", n) + ": cannot open: " + std::strerror(errno));
+  text.clear();
+  char buf[4096];
+  for (;;) {
+    ssize_t got = ::read(fd, buf, sizeof buf);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      std::string msg = ModelFileName(*sim_, "T", n) + ": read failed: " + std::strerror(errno);
+      ::close(fd);
+      throw RunError(msg);
+    }
+    if (got == 0) break;
+    text.append(buf, static_cast<size_t>(got));
+    if (static_cast<size_t>(got) < sizeof buf) break; // a regular file: the rest is empty
+  }
+  ::close(fd);
 }
 
 void LibraryKeeper::ReadPopulation(int g) {
-  // Outside a learning generation every trader kept its model: the run wrote generation g's
-  // models as the very texts of generation g - 1's, which are known already.
+  TakeFileChanges();
   const Params& P = sim_->P;
+  const int base = HalfOfGeneration(g);
+  // Outside a learning generation every trader kept its model: the run wrote generation g's
+  // models as the very texts of generation g - 1's, which are known already; so are the files
+  // it wrote.
   bool learning = P.G_Gap <= 1 || g % P.G_Gap == 1;
   if (!learning && populationGen_ == g - 1 && populationGen_ > 0) {
+    for (int i = 1; i <= MaxTraders; ++i)
+      if (!fileKnown_[base + i]) {
+        fileText_[base + i] = population_[i - 1];
+        fileKnown_[base + i] = true;
+      }
     populationGen_ = g;
     return;
   }
   populationGen_ = 0;
   population_.resize(MaxTraders);
-  int base = HalfOfGeneration(g);
-  char buf[4096];
   for (int i = 1; i <= MaxTraders; ++i) {
     int n = base + i;
-    char name[16];
-    std::snprintf(name, sizeof name, "T%04d.dat", n);
-    int fd = ::openat(modelDirs_[std::min(n / 100, 9)], name, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      throw RunError(ModelFileName(*sim_, "T", n) + ": cannot open: " + std::strerror(errno));
+    if (!fileKnown_[n]) {
+      ReadModelFile(n, fileText_[n]);
+      fileKnown_[n] = true;
     }
-    std::string& text = population_[i - 1];
-    text.clear();
-    for (;;) {
-      ssize_t got = ::read(fd, buf, sizeof buf);
-      if (got < 0) {
-        std::string msg = ModelFileName(*sim_, "T", n) + ": read failed: " + std::strerror(errno);
-        ::close(fd);
-        throw RunError(msg);
-      }
-      if (got == 0) break;
-      text.append(buf, static_cast<size_t>(got));
-      if (static_cast<size_t>(got) < sizeof buf) break; // a regular file: the rest is empty
-    }
-    ::close(fd);
+    population_[i - 1] = fileText_[n];
   }
   populationGen_ = g;
 }

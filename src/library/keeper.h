@@ -51,6 +51,9 @@ public:
 
 private:
   void LoadEntries(int half);
+  void WatchModelFolders();
+  void TakeFileChanges();
+  void ReadModelFile(int n, std::string& text) const;
   void ReadPopulation(int g);
   std::optional<ModelJudgement> Judge(const std::string& text);
   void WriteHalf(int half);
@@ -78,6 +81,13 @@ private:
   int populationGen_ = 0;
   // The ten model folders of Tree_Path1, opened once: the files are opened relative to them.
   std::array<int, 10> modelDirs_;
+  // The population's model files as last read or known, by model number. The run writes a
+  // model file only when its model changed; the watch on the model folders (inotify) reports
+  // every file written since, and only those are read again. Without the watch (-1) every file
+  // is read each time.
+  std::array<std::string, 2 * MaxTraders + 1> fileText_;
+  std::array<bool, 2 * MaxTraders + 1> fileKnown_{};
+  int watchFd_ = -1;
 };
 
 // The text of Mape.txt: one line per entry, the error value at the start of the line.

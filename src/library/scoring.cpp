@@ -40,24 +40,23 @@ void MapeScorer::NewWindows(const Simulation& sim) {
   ++epoch_;
 }
 
-long double MapeScorer::Term(Simulation& sim, int t) const {
+long double MapeScorer::Term(const Simulation& sim, std::span<const TPostfixItem> items,
+                             int t) const {
   // As MapeScore: an abandoned evaluation forecasts P+D unchanged; a zero DimA adds nothing.
   const RunState& R = sim.R;
   long double F = R.DimC[t - 1];
-  EvalModelAt(sim, t, F);
+  EvalModelAt(sim, items, t, F);
   return R.DimA[t] != 0 ? std::fabs((F - R.DimA[t]) / R.DimA[t]) : 0.0L;
 }
 
-long double MapeScorer::Score(Simulation& sim, const std::vector<TPostfixItem>& items,
+long double MapeScorer::Score(const Simulation& sim, std::span<const TPostfixItem> items,
                               Memo& memo) const {
   constexpr int first = DimLen - Terms + 1;
-  sim.ModelList = items;
   int reuse = 0; // terms kept from the windows before
   if (memo.Epoch == epoch_ - 1 && shift_ >= 0) reuse = Terms - shift_;
   if (memo.Epoch == epoch_) reuse = Terms;
   if (reuse == Terms - 1) std::move(memo.Term.begin() + 1, memo.Term.end(), memo.Term.begin());
-  for (int k = reuse; k < Terms; ++k) memo.Term[k] = Term(sim, first + k);
-  sim.ModelList.clear();
+  for (int k = reuse; k < Terms; ++k) memo.Term[k] = Term(sim, items, first + k);
   memo.Epoch = epoch_;
   long double E = 0;
   for (int k = Terms - 1; k >= 0; --k) E += memo.Term[k];

@@ -1,6 +1,7 @@
 #pragma once
 // The forecast error of many models on windows that slide by one position per generation.
 #include <array>
+#include <span>
 #include <vector>
 
 #include "core/state.h"
@@ -25,10 +26,10 @@ public:
   // Takes the windows of a new generation from sim (DimA, DimB, DimC, ExtraVals).
   void NewWindows(const Simulation& sim);
   // MapeScore of the model items on the current windows.
-  long double Score(Simulation& sim, const std::vector<TPostfixItem>& items, Memo& memo) const;
+  long double Score(const Simulation& sim, std::span<const TPostfixItem> items, Memo& memo) const;
 
 private:
-  long double Term(Simulation& sim, int t) const;
+  long double Term(const Simulation& sim, std::span<const TPostfixItem> items, int t) const;
 
   long epoch_ = 0;
   int shift_ = -1; // how far the windows moved since the epoch before: 0, 1, or -1 (unknown)
