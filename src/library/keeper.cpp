@@ -57,24 +57,36 @@ LibraryKeeper::LibraryKeeper(const std::string& iniFile) : sim_(std::make_unique
                 "the models read extra variables (Extra_Var)");
   for (char d = '0'; d <= '9'; ++d) EnsureDir(sim.P.Tree_Path2 + d);
   modelDirs_.fill(-1);
+  libraryDirs_.fill(-1);
+  spareLength_.fill(-1);
   WatchModelFolders();
   for (int d = 0; d <= 9; ++d) {
     std::string dir = sim.P.Tree_Path1 + static_cast<char>('0' + d);
+    std::string lib = sim.P.Tree_Path2 + static_cast<char>('0' + d);
     modelDirs_[d] = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (modelDirs_[d] < 0) {
-      std::string msg = dir + ": cannot open the model folder: " + std::strerror(errno);
-      for (int fd : modelDirs_)
-        if (fd >= 0) ::close(fd);
-      if (watchFd_ >= 0) ::close(watchFd_);
+    libraryDirs_[d] =
+        modelDirs_[d] < 0 ? -1 : ::open(lib.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (libraryDirs_[d] < 0) {
+      std::string msg = (modelDirs_[d] < 0 ? dir : lib) +
+                        ": cannot open the model folder: " + std::strerror(errno);
+      CloseFolders();
       throw RunError(msg);
     }
   }
 }
 
 LibraryKeeper::~LibraryKeeper() {
-  for (int fd : modelDirs_)
-    if (fd >= 0) ::close(fd);
+  CloseFolders();
+}
+
+void LibraryKeeper::CloseFolders() {
+  for (auto* fds : {&modelDirs_, &libraryDirs_})
+    for (int& fd : *fds) {
+      if (fd >= 0) ::close(fd);
+      fd = -1;
+    }
   if (watchFd_ >= 0) ::close(watchFd_);
+  watchFd_ = -1;
 }
 
 void LibraryKeeper::WatchModelFolders() {
@@ -166,15 +178,42 @@ void LibraryKeeper::ReadModelFile(int n, std::string& text) const {
   ::close(fd);
 }
 
+bool LibraryKeeper::Learning(int g) const {
+  return sim_->P.G_Gap <= 1 || g % sim_->P.G_Gap == 1;
+}
+
+int LibraryKeeper::ReadAheadFd() const {
+  return servedGen_ > 0 && Learning(servedGen_ + 1) ? watchFd_ : -1;
+}
+
+int LibraryKeeper::ReadAhead() {
+  TakeFileChanges();
+  if (ReadAheadFd() < 0) return 0;
+  const int base = HalfOfGeneration(servedGen_ + 1);
+  int read = 0;
+  for (int n = base + 1; n <= base + MaxTraders; ++n) {
+    if (fileKnown_[n]) continue;
+    try {
+      ReadModelFile(n, fileText_[n]);
+    } catch (const RunError&) {
+      continue; // not there yet, or being replaced: the generation's work reads it
+    }
+    fileKnown_[n] = true;
+    ++read;
+    // A file caught while the run rewrote it is reported changed again and read again; its
+    // judgement then stays unused.
+    Judge(fileText_[n]);
+  }
+  return read;
+}
+
 void LibraryKeeper::ReadPopulation(int g) {
   TakeFileChanges();
-  const Params& P = sim_->P;
   const int base = HalfOfGeneration(g);
   // Outside a learning generation every trader kept its model: the run wrote generation g's
   // models as the very texts of generation g - 1's, which are known already; so are the files
   // it wrote.
-  bool learning = P.G_Gap <= 1 || g % P.G_Gap == 1;
-  if (!learning && populationGen_ == g - 1 && populationGen_ > 0) {
+  if (!Learning(g) && populationGen_ == g - 1 && populationGen_ > 0) {
     for (int i = 1; i <= MaxTraders; ++i)
       if (!fileKnown_[base + i]) {
         fileText_[base + i] = population_[i - 1];
@@ -240,12 +279,56 @@ void LibraryKeeper::WriteHalf(int half) {
     int n = half + w;
     const std::string& text = entries_[w].Text;
     if (known_[n] && onDisk_[n] == text) continue;
+    long previous = known_[n] ? static_cast<long>(onDisk_[n].size()) : -1;
     known_[n] = false;
-    std::string name = ModelFileName(*sim_, "T", n, true);
-    WriteFileBySwap(name, FolderOf(name) + SpareName, text);
+    WriteLibraryFile(n, text);
+    // The spare now holds the file's previous text.
+    spareLength_[std::min(n / 100, 9)] = previous;
     onDisk_[n] = text;
     known_[n] = true;
   }
+}
+
+void LibraryKeeper::WriteLibraryFile(int n, const std::string& text) {
+  // As WriteFileBySwap, relative to the library folder, and without cutting the spare when the
+  // new text covers what it holds: a cut costs more than the write.
+  const int d = std::min(n / 100, 9);
+  const int dir = libraryDirs_[d];
+  char name[16];
+  std::snprintf(name, sizeof name, "T%04d.dat", n);
+  auto fail = [&](const std::string& what) {
+    spareLength_[d] = -1;
+    return RunError(ModelFileName(*sim_, "T", n, true) + ": " + what + ": " + std::strerror(errno));
+  };
+  int fd = ::openat(dir, SpareName, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) throw fail(std::string("cannot open ") + SpareName + " for writing");
+  for (size_t done = 0; done < text.size();) {
+    ssize_t put = ::write(fd, text.data() + done, text.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      RunError e = fail(std::string("cannot write ") + SpareName);
+      ::close(fd);
+      throw e;
+    }
+    done += static_cast<size_t>(put);
+  }
+  if (spareLength_[d] < 0 || static_cast<size_t>(spareLength_[d]) > text.size()) {
+    if (::ftruncate(fd, static_cast<off_t>(text.size())) != 0) {
+      RunError e = fail(std::string("cannot set the length of ") + SpareName);
+      ::close(fd);
+      throw e;
+    }
+  }
+  if (::close(fd) != 0) throw fail(std::string("cannot close ") + SpareName);
+  // Exchanging the two names is atomic: the run never sees half a file, and finds a new inode
+  // under the name whenever the text changed.
+  if (::renameat2(dir, SpareName, dir, name, RENAME_EXCHANGE) == 0) return;
+  if (errno != ENOENT && errno != EINVAL && errno != ENOSYS)
+    throw fail(std::string("cannot exchange with ") + SpareName);
+  // No file to exchange with yet, or a file system without exchange: an ordinary replace.
+  if (::renameat(dir, SpareName, dir, name) != 0)
+    throw fail(std::string("cannot replace with ") + SpareName);
+  spareLength_[d] = -1;
 }
 
 std::string MapeFileText(const LibraryEntries& entries) {

@@ -45,6 +45,14 @@ public:
   // model w and as model 500 + w, for consecutive generations.
   GenerationReport Serve(int g);
 
+  // Between generations: when the next generation learns, the population files of its half that
+  // the run has written so far are read and their models judged on the current windows, so
+  // that Serve finds that work done (files written after this are read by Serve). Returns the
+  // number of files read. ReadAheadFd is readable when there is something to read ahead (-1
+  // while there is nothing to do).
+  int ReadAhead();
+  int ReadAheadFd() const;
+
   const Simulation& Sim() const { return *sim_; }
   const LibraryEntries& Entries() const { return entries_; }
   std::string SignalFile(int g) const;
@@ -55,8 +63,11 @@ private:
   void TakeFileChanges();
   void ReadModelFile(int n, std::string& text) const;
   void ReadPopulation(int g);
+  bool Learning(int g) const;
   std::optional<ModelJudgement> Judge(const std::string& text);
   void WriteHalf(int half);
+  void WriteLibraryFile(int n, const std::string& text);
+  void CloseFolders();
   void WriteMapeFile();
 
   std::unique_ptr<Simulation> sim_;
@@ -81,6 +92,10 @@ private:
   int populationGen_ = 0;
   // The ten model folders of Tree_Path1, opened once: the files are opened relative to them.
   std::array<int, 10> modelDirs_;
+  // The ten library folders (Tree_Path2), and the length of the spare file in each (-1: not
+  // known).
+  std::array<int, 10> libraryDirs_;
+  std::array<long, 10> spareLength_;
   // The population's model files as last read or known, by model number. The run writes a
   // model file only when its model changed; the watch on the model folders (inotify) reports
   // every file written since, and only those are read again. Without the watch (-1) every file
