@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <unistd.h>
+#include <utility>
 
 #include "core/errors.h"
 #include "core/format.h"
@@ -186,15 +187,53 @@ int LibraryKeeper::ReadAheadFd() const {
   return servedGen_ > 0 && Learning(servedGen_ + 1) ? watchFd_ : -1;
 }
 
+double LibraryKeeper::TakeAheadMillis() {
+  return std::exchange(aheadMillis_, 0.0);
+}
+
+template <class Readings> int LibraryKeeper::Forecast(const Readings& readings) {
+  if (sim_->S.NExtra > 0) return 0; // the extra values of the next generation are not known
+  struct Slid {
+    Simulation& sim;
+    const MapeScorer& scorer;
+    Slid(Simulation& s, const MapeScorer& m) : sim(s), scorer(m) { scorer.BeginAhead(sim); }
+    ~Slid() { scorer.EndAhead(sim); }
+  } slid(*sim_, scorer_);
+  int done = 0;
+  for (Reading* r : readings) {
+    // Only models judged on the current windows: Score takes the forecast with their terms.
+    if (!r || !r->Readable || r->Memo.Epoch != scorer_.Epoch() ||
+        r->Memo.NextEpoch == scorer_.Epoch())
+      continue;
+    scorer_.Ahead(*sim_, r->Items, r->Memo);
+    ++done;
+  }
+  return done;
+}
+
+int LibraryKeeper::PrepareNext() {
+  if (servedGen_ <= 0 || preparedGen_ == servedGen_) return 0;
+  auto start = std::chrono::steady_clock::now();
+  preparedGen_ = servedGen_;
+  int done = Forecast(entryReading_) + Forecast(population_);
+  aheadMillis_ +=
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  return done;
+}
+
 int LibraryKeeper::ReadAhead() {
+  auto start = std::chrono::steady_clock::now();
   TakeFileChanges();
   if (ReadAheadFd() < 0) return 0;
   const int base = HalfOfGeneration(servedGen_ + 1);
   int read = 0;
+  std::vector<Reading*> fresh;
   for (int n = base + 1; n <= base + MaxTraders; ++n) {
     if (fileKnown_[n]) continue;
+    fileReading_[n] = nullptr;
     try {
       ReadModelFile(n, fileText_[n]);
+     
     } catch (const RunError&) {
       continue; // not there yet, or being replaced: the generation's work reads it
     }
@@ -202,8 +241,13 @@ int LibraryKeeper::ReadAhead() {
     ++read;
     // A file caught while the run rewrote it is reported changed again and read again; its
     // judgement then stays unused.
-    Judge(fileText_[n]);
+    fileReading_[n] = ReadingOf(fileText_[n]);
+    Judge(*fileReading_[n]);
+    fresh.push_back(fileReading_[n]);
   }
+  Forecast(fresh);
+  aheadMillis_ +=
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   return read;
 }
 
@@ -216,21 +260,24 @@ void LibraryKeeper::ReadPopulation(int g) {
   if (!Learning(g) && populationGen_ == g - 1 && populationGen_ > 0) {
     for (int i = 1; i <= MaxTraders; ++i)
       if (!fileKnown_[base + i]) {
-        fileText_[base + i] = population_[i - 1];
+        fileText_[base + i] = *population_[i - 1]->Text;
+        fileReading_[base + i] = population_[i - 1];
         fileKnown_[base + i] = true;
       }
     populationGen_ = g;
     return;
   }
   populationGen_ = 0;
-  population_.resize(MaxTraders);
   for (int i = 1; i <= MaxTraders; ++i) {
     int n = base + i;
     if (!fileKnown_[n]) {
+      fileReading_[n] = nullptr;
       ReadModelFile(n, fileText_[n]);
+     
       fileKnown_[n] = true;
     }
-    population_[i - 1] = fileText_[n];
+    if (!fileReading_[n]) fileReading_[n] = ReadingOf(fileText_[n]);
+    population_[i - 1] = fileReading_[n];
   }
   populationGen_ = g;
 }
@@ -244,6 +291,7 @@ void LibraryKeeper::LoadEntries(int half) {
     int n = half + w;
     std::string name = ModelFileName(*sim_, "T", n, true);
     entries_[w] = {};
+    entryReading_[w] = nullptr;
     known_[n] = false;
     if (!FileExists(name)) continue;
     entries_[w].Text = ReadWholeFile(name);
@@ -252,26 +300,70 @@ void LibraryKeeper::LoadEntries(int half) {
   }
 }
 
-std::optional<ModelJudgement> LibraryKeeper::Judge(const std::string& text) {
-  Simulation& sim = *sim_;
-  auto it = readings_.find(text);
-  if (it == readings_.end()) {
-    Reading r;
-    try {
-      r.Items = ParseModelText(sim.S, "library model", text);
-    } catch (const RunError&) {
-      return std::nullopt; // not a readable model: it stays out of the library
-    }
-    r.Key = InOrderKey(sim.S, r.Items);
-    it = readings_.emplace(text, std::move(r)).first;
-  }
+LibraryKeeper::Reading* LibraryKeeper::ReadingOf(const std::string& text) {
+  auto [it, added] = readings_.try_emplace(text);
   Reading& r = it->second;
-  // Many traders share a model: each text is judged once per generation.
-  if (r.LastServe != serves_) {
-    r.Mape = LibraryMape(scorer_.Score(sim, r.Items, r.Memo));
-    r.LastServe = serves_;
+  if (added) {
+    r.Text = &it->first;
+    try {
+      r.Items = ParseModelText(sim_->S, "library model", text);
+      r.Key = InOrderKey(sim_->S, r.Items);
+      r.KeyHash = std::hash<std::string>{}(r.Key);
+    } catch (const RunError&) {
+      r.Readable = false;
+    }
   }
-  return ModelJudgement{r.Key, r.Mape};
+  return &r;
+}
+
+void LibraryKeeper::Judge(Reading& r) {
+  // Many traders share a model: each text is judged once per generation.
+  if (r.LastServe == serves_) return;
+  if (r.Readable) r.Mape = LibraryMape(scorer_.Score(*sim_, r.Items, r.Memo));
+  r.LastServe = serves_;
+}
+
+void LibraryKeeper::RefreshEntries(GenerationReport& rep) {
+  offers_.clear();
+  offerReadings_.clear();
+  auto offer = [this](Reading* r) {
+    offerReadings_.push_back(r);
+    if (!r) {
+      offers_.emplace_back();
+      return;
+    }
+    Judge(*r);
+    if (r->Readable)
+      offers_.push_back({r->Text, &r->Key, r->KeyHash, r->Mape});
+    else
+      offers_.emplace_back();
+  };
+  for (int w = 1; w <= MaxTraders; ++w) {
+    const std::string& text = entries_[w].Text;
+    if (!entryReading_[w] && !text.empty()) entryReading_[w] = ReadingOf(text);
+    offer(text.empty() ? nullptr : entryReading_[w]);
+  }
+  for (Reading* r : population_) offer(r);
+  std::array<int, MaxTraders + 1> source;
+  rep.Changed = RefreshLibrary(entries_, offers_, &source);
+  for (int w = 1; w <= MaxTraders; ++w)
+    entryReading_[w] = source[w] >= 0 ? offerReadings_[source[w]] : nullptr;
+}
+
+void LibraryKeeper::DropOldReadings() {
+  // Readings not used for two generations are dropped, which bounds the memory.
+  if (readings_.size() <= 4 * static_cast<size_t>(MaxTraders)) return;
+  auto old = [this](const Reading* r) { return r && r->LastServe < serves_ - 1; };
+  for (Reading*& r : fileReading_)
+    if (old(r)) r = nullptr;
+  for (Reading*& r : entryReading_)
+    if (old(r)) r = nullptr;
+  for (Reading*& r : population_)
+    if (old(r)) {
+      r = nullptr;
+      populationGen_ = 0; // read again
+    }
+  std::erase_if(readings_, [this](const auto& kv) { return kv.second.LastServe < serves_ - 1; });
 }
 
 void LibraryKeeper::WriteHalf(int half) {
@@ -281,15 +373,13 @@ void LibraryKeeper::WriteHalf(int half) {
     if (known_[n] && onDisk_[n] == text) continue;
     long previous = known_[n] ? static_cast<long>(onDisk_[n].size()) : -1;
     known_[n] = false;
-    WriteLibraryFile(n, text);
-    // The spare now holds the file's previous text.
-    spareLength_[std::min(n / 100, 9)] = previous;
+    WriteLibraryFile(n, text, previous);
     onDisk_[n] = text;
     known_[n] = true;
   }
 }
 
-void LibraryKeeper::WriteLibraryFile(int n, const std::string& text) {
+void LibraryKeeper::WriteLibraryFile(int n, const std::string& text, long previousLength) {
   // As WriteFileBySwap, relative to the library folder, and without cutting the spare when the
   // new text covers what it holds: a cut costs more than the write.
   const int d = std::min(n / 100, 9);
@@ -322,7 +412,10 @@ void LibraryKeeper::WriteLibraryFile(int n, const std::string& text) {
   if (::close(fd) != 0) throw fail(std::string("cannot close ") + SpareName);
   // Exchanging the two names is atomic: the run never sees half a file, and finds a new inode
   // under the name whenever the text changed.
-  if (::renameat2(dir, SpareName, dir, name, RENAME_EXCHANGE) == 0) return;
+  if (::renameat2(dir, SpareName, dir, name, RENAME_EXCHANGE) == 0) {
+    spareLength_[d] = previousLength; // the spare now holds the file's previous text
+    return;
+  }
   if (errno != ENOENT && errno != EINVAL && errno != ENOSYS)
     throw fail(std::string("cannot exchange with ") + SpareName);
   // No file to exchange with yet, or a file system without exchange: an ordinary replace.
@@ -355,17 +448,19 @@ GenerationReport LibraryKeeper::Serve(int g) {
   // loop generation: generation g's signal file comes with line g + 1.
   if (sim.S.NExtra > 0) SeekExtraLine(sim, static_cast<long long>(g) + 1);
   scorer_.NewWindows(sim);
-  if (g <= 1)
+  if (g <= 1) {
     entries_ = {}; // a new run: the library starts from its first population
-  else if (servedGen_ != g - 1)
+    entryReading_.fill(nullptr);
+  } else if (servedGen_ != g - 1) {
     LoadEntries(HalfOfGeneration(g));
+  }
 
   ReadPopulation(g);
 
   GenerationReport rep;
   rep.Gen = g;
-  rep.Changed = RefreshLibrary(entries_, population_,
-                               [this](const std::string& text) { return Judge(text); });
+  rep.AheadMillis = TakeAheadMillis();
+  RefreshEntries(rep);
   if (entries_[1].Text.empty())
     throw RunError(ModelFileName(sim, "T", HalfOfGeneration(g) + 1) + ": no model of generation " +
                    FormatInt(g) + " could be read");
@@ -377,9 +472,7 @@ GenerationReport LibraryKeeper::Serve(int g) {
   if (::unlink(signal.c_str()) != 0 && errno != ENOENT)
     throw RunError(signal + ": cannot remove the signal file: " + std::strerror(errno));
 
-  // Readings not used for two generations are dropped, which bounds the memory.
-  if (readings_.size() > 4 * static_cast<size_t>(MaxTraders))
-    std::erase_if(readings_, [this](const auto& kv) { return kv.second.LastServe < serves_ - 1; });
+  DropOldReadings();
 
   std::array<double, MaxTraders> errors;
   for (int w = 1; w <= MaxTraders; ++w) errors[w - 1] = entries_[w].Mape;

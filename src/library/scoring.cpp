@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "model/evaluate.h"
 
@@ -46,7 +47,34 @@ long double MapeScorer::Term(const Simulation& sim, std::span<const TPostfixItem
   const RunState& R = sim.R;
   long double F = R.DimC[t - 1];
   EvalModelAt(sim, items, t, F);
+  return Error(R, F, t);
+}
+
+long double MapeScorer::Error(const RunState& R, long double F, int t) {
   return R.DimA[t] != 0 ? std::fabs((F - R.DimA[t]) / R.DimA[t]) : 0.0L;
+}
+
+void MapeScorer::BeginAhead(Simulation& sim) const {
+  // Position DimLen of the slid windows is not known yet, and not read.
+  constexpr double unknown = std::numeric_limits<double>::quiet_NaN();
+  for (auto* w : {&sim.R.DimA, &sim.R.DimB, &sim.R.DimC}) {
+    std::memmove(w->data() + 1, w->data() + 2, (DimLen - 1) * sizeof(double));
+    (*w)[DimLen] = unknown;
+  }
+}
+
+void MapeScorer::Ahead(const Simulation& sim, std::span<const TPostfixItem> items,
+                       Memo& memo) const {
+  long double F = sim.R.DimC[DimLen - 1];
+  EvalModelAt(sim, items, DimLen, F);
+  memo.Next = F;
+  memo.NextEpoch = epoch_;
+}
+
+void MapeScorer::EndAhead(Simulation& sim) const {
+  sim.R.DimA = a_;
+  sim.R.DimB = b_;
+  sim.R.DimC = c_;
 }
 
 long double MapeScorer::Score(const Simulation& sim, std::span<const TPostfixItem> items,
@@ -55,7 +83,13 @@ long double MapeScorer::Score(const Simulation& sim, std::span<const TPostfixIte
   int reuse = 0; // terms kept from the windows before
   if (memo.Epoch == epoch_ - 1 && shift_ >= 0) reuse = Terms - shift_;
   if (memo.Epoch == epoch_) reuse = Terms;
-  if (reuse == Terms - 1) std::move(memo.Term.begin() + 1, memo.Term.end(), memo.Term.begin());
+  if (reuse == Terms - 1) {
+    std::move(memo.Term.begin() + 1, memo.Term.end(), memo.Term.begin());
+    if (memo.NextEpoch == epoch_ - 1) { // the newest forecast is known already
+      memo.Term[Terms - 1] = Error(sim.R, memo.Next, DimLen);
+      reuse = Terms;
+    }
+  }
   for (int k = reuse; k < Terms; ++k) memo.Term[k] = Term(sim, items, first + k);
   memo.Epoch = epoch_;
   long double E = 0;

@@ -186,7 +186,7 @@ std::string EndReason(const CompanionOptions& opt) {
 std::string ReportLine(const GenerationReport& r) {
   return "Generation " + FormatInt(r.Gen) + ": best " + FormatGeneral(r.Best) + ", median " +
          FormatGeneral(r.Median) + ", " + FormatInt(r.Changed) + " entries changed, " +
-         FormatFixed(r.Millis, 0, 3) + " ms";
+         FormatFixed(r.Millis, 0, 3) + " ms (" + FormatFixed(r.AheadMillis, 0, 3) + " ms ahead)";
 }
 
 } // namespace
@@ -271,6 +271,12 @@ int RunCompanion(const CompanionOptions& opt) {
       // so that what is left behind does not depend on how fast the companion was.
       if (!reason.empty()) break;
       if (served) continue;
+      try {
+        keeper->PrepareNext();
+      } catch (const std::exception& e) {
+        log.Line(std::string("Preparing ahead failed: ") +
+                 e.what()); // the generation's work redoes it
+      }
       // Idle until the next signal file; meanwhile the population files the run writes for a
       // learning generation are read ahead, which shortens the work the run waits for.
       auto until = Steady::now() + std::chrono::milliseconds(opt.PollMs);
