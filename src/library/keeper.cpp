@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/inotify.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <utility>
 
@@ -60,6 +61,12 @@ LibraryKeeper::LibraryKeeper(const std::string& iniFile) : sim_(std::make_unique
   modelDirs_.fill(-1);
   libraryDirs_.fill(-1);
   spareLength_.fill(-1);
+  fileFd_.fill(-1);
+  spareFd_.fill(-1);
+  // The library's files are kept open, within the limit of open files.
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY)
+    maxOpenFiles_ = std::min<long>(maxOpenFiles_, static_cast<long>(files.rlim_cur) - 128);
   WatchModelFolders();
   for (int d = 0; d <= 9; ++d) {
     std::string dir = sim.P.Tree_Path1 + static_cast<char>('0' + d);
@@ -81,6 +88,8 @@ LibraryKeeper::~LibraryKeeper() {
 }
 
 void LibraryKeeper::CloseFolders() {
+  for (int& fd : fileFd_) Forget(fd);
+  for (int& fd : spareFd_) Forget(fd);
   for (auto* fds : {&modelDirs_, &libraryDirs_})
     for (int& fd : *fds) {
       if (fd >= 0) ::close(fd);
@@ -233,7 +242,7 @@ int LibraryKeeper::ReadAhead() {
     fileReading_[n] = nullptr;
     try {
       ReadModelFile(n, fileText_[n]);
-     
+
     } catch (const RunError&) {
       continue; // not there yet, or being replaced: the generation's work reads it
     }
@@ -273,7 +282,7 @@ void LibraryKeeper::ReadPopulation(int g) {
     if (!fileKnown_[n]) {
       fileReading_[n] = nullptr;
       ReadModelFile(n, fileText_[n]);
-     
+
       fileKnown_[n] = true;
     }
     if (!fileReading_[n]) fileReading_[n] = ReadingOf(fileText_[n]);
@@ -380,48 +389,57 @@ void LibraryKeeper::WriteHalf(int half) {
 }
 
 void LibraryKeeper::WriteLibraryFile(int n, const std::string& text, long previousLength) {
-  // As WriteFileBySwap, relative to the library folder, and without cutting the spare when the
-  // new text covers what it holds: a cut costs more than the write.
+  // As WriteFileBySwap, relative to the library folder. The files stay open: the descriptor of
+  // the spare's inode is the one of the file it was exchanged with last, so a write is one
+  // pwrite and one exchange. The spare is cut only when the new text does not cover it.
   const int d = std::min(n / 100, 9);
   const int dir = libraryDirs_[d];
   char name[16];
   std::snprintf(name, sizeof name, "T%04d.dat", n);
   auto fail = [&](const std::string& what) {
+    RunError e(ModelFileName(*sim_, "T", n, true) + ": " + what + " " + SpareName + ": " +
+               std::strerror(errno));
     spareLength_[d] = -1;
-    return RunError(ModelFileName(*sim_, "T", n, true) + ": " + what + ": " + std::strerror(errno));
+    Forget(spareFd_[d]);
+    return e;
   };
-  int fd = ::openat(dir, SpareName, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) throw fail(std::string("cannot open ") + SpareName + " for writing");
+  if (spareFd_[d] < 0) {
+    spareFd_[d] = ::openat(dir, SpareName, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (spareFd_[d] < 0) throw fail("cannot open for writing");
+    ++openFiles_;
+  }
+  const int fd = spareFd_[d];
   for (size_t done = 0; done < text.size();) {
-    ssize_t put = ::write(fd, text.data() + done, text.size() - done);
+    ssize_t put = ::pwrite(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
     if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) {
-      RunError e = fail(std::string("cannot write ") + SpareName);
-      ::close(fd);
-      throw e;
-    }
+    if (put <= 0) throw fail("cannot write");
     done += static_cast<size_t>(put);
   }
   if (spareLength_[d] < 0 || static_cast<size_t>(spareLength_[d]) > text.size()) {
-    if (::ftruncate(fd, static_cast<off_t>(text.size())) != 0) {
-      RunError e = fail(std::string("cannot set the length of ") + SpareName);
-      ::close(fd);
-      throw e;
-    }
+    if (::ftruncate(fd, static_cast<off_t>(text.size())) != 0)
+      throw fail("cannot set the length of");
   }
-  if (::close(fd) != 0) throw fail(std::string("cannot close ") + SpareName);
-  // Exchanging the two names is atomic: the run never sees half a file, and finds a new inode
-  // under the name whenever the text changed.
+  spareLength_[d] = static_cast<long>(text.size());
+  // Exchanging the two names is atomic: the run never sees half a file.
   if (::renameat2(dir, SpareName, dir, name, RENAME_EXCHANGE) == 0) {
-    spareLength_[d] = previousLength; // the spare now holds the file's previous text
+    std::swap(spareFd_[d], fileFd_[n]); // -1: the spare is opened by name when needed
+    spareLength_[d] = previousLength;   // the spare now holds the file's previous text
+    if (openFiles_ > maxOpenFiles_) Forget(fileFd_[n]);
     return;
   }
-  if (errno != ENOENT && errno != EINVAL && errno != ENOSYS)
-    throw fail(std::string("cannot exchange with ") + SpareName);
+  if (errno != ENOENT && errno != EINVAL && errno != ENOSYS) throw fail("cannot exchange with");
   // No file to exchange with yet, or a file system without exchange: an ordinary replace.
-  if (::renameat(dir, SpareName, dir, name) != 0)
-    throw fail(std::string("cannot replace with ") + SpareName);
+  if (::renameat(dir, SpareName, dir, name) != 0) throw fail("cannot replace with");
+  Forget(fileFd_[n]);
+  fileFd_[n] = std::exchange(spareFd_[d], -1);
   spareLength_[d] = -1;
+}
+
+void LibraryKeeper::Forget(int& fd) {
+  if (fd < 0) return;
+  ::close(fd);
+  fd = -1;
+  --openFiles_;
 }
 
 std::string MapeFileText(const LibraryEntries& entries) {
