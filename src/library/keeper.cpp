@@ -1,6 +1,7 @@
 #include "library/keeper.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -34,6 +35,19 @@ namespace {
 // disks mounted with discard, a deleted file costs milliseconds).
 constexpr const char* SpareName = "ZupoAp.swap";
 
+// The library files kept open by the keepers of this process, and how many may be: the limit of
+// open files less a margin for everything else.
+std::atomic<long> keptOpen{0};
+
+long KeepOpenLimit() {
+  static const long limit = [] {
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY) return 1L << 20;
+    return std::max(0L, static_cast<long>(files.rlim_cur) - 256);
+  }();
+  return limit;
+}
+
 void RequireName(const std::string& ini, const char* key, const std::string& value,
                  const char* why) {
   if (value.empty()) throw RunError(ini + " [Common] " + key + ": the key is empty, but " + why);
@@ -63,10 +77,6 @@ LibraryKeeper::LibraryKeeper(const std::string& iniFile) : sim_(std::make_unique
   spareLength_.fill(-1);
   fileFd_.fill(-1);
   spareFd_.fill(-1);
-  // The library's files are kept open, within the limit of open files.
-  rlimit files{};
-  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY)
-    maxOpenFiles_ = std::min<long>(maxOpenFiles_, static_cast<long>(files.rlim_cur) - 128);
   WatchModelFolders();
   for (int d = 0; d <= 9; ++d) {
     std::string dir = sim.P.Tree_Path1 + static_cast<char>('0' + d);
@@ -405,8 +415,12 @@ void LibraryKeeper::WriteLibraryFile(int n, const std::string& text, long previo
   };
   if (spareFd_[d] < 0) {
     spareFd_[d] = ::openat(dir, SpareName, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (spareFd_[d] < 0 && (errno == EMFILE || errno == ENFILE)) {
+      for (int& kept : fileFd_) Forget(kept); // too many open files: give back those kept
+      spareFd_[d] = ::openat(dir, SpareName, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    }
     if (spareFd_[d] < 0) throw fail("cannot open for writing");
-    ++openFiles_;
+    ++keptOpen;
   }
   const int fd = spareFd_[d];
   for (size_t done = 0; done < text.size();) {
@@ -424,7 +438,7 @@ void LibraryKeeper::WriteLibraryFile(int n, const std::string& text, long previo
   if (::renameat2(dir, SpareName, dir, name, RENAME_EXCHANGE) == 0) {
     std::swap(spareFd_[d], fileFd_[n]); // -1: the spare is opened by name when needed
     spareLength_[d] = previousLength;   // the spare now holds the file's previous text
-    if (openFiles_ > maxOpenFiles_) Forget(fileFd_[n]);
+    if (keptOpen > KeepOpenLimit()) Forget(fileFd_[n]);
     return;
   }
   if (errno != ENOENT && errno != EINVAL && errno != ENOSYS) throw fail("cannot exchange with");
@@ -433,13 +447,14 @@ void LibraryKeeper::WriteLibraryFile(int n, const std::string& text, long previo
   Forget(fileFd_[n]);
   fileFd_[n] = std::exchange(spareFd_[d], -1);
   spareLength_[d] = -1;
+  if (keptOpen > KeepOpenLimit()) Forget(fileFd_[n]);
 }
 
 void LibraryKeeper::Forget(int& fd) {
   if (fd < 0) return;
   ::close(fd);
   fd = -1;
-  --openFiles_;
+  --keptOpen;
 }
 
 std::string MapeFileText(const LibraryEntries& entries) {

@@ -120,11 +120,9 @@ private:
   std::array<int, 10> libraryDirs_;
   std::array<long, 10> spareLength_;
   // Open descriptors of the library's files by model number, and of the spare in each folder
-  // (-1: not open), at most maxOpenFiles_ of them.
+  // (-1: not open), as many as the limit of open files leaves room for.
   std::array<int, 2 * MaxTraders + 1> fileFd_;
   std::array<int, 10> spareFd_;
-  long openFiles_ = 0;
-  long maxOpenFiles_ = 2 * MaxTraders + 10;
   // The population's model files as last read or known, by model number. The run writes a
   // model file only when its model changed; the watch on the model folders (inotify) reports
   // every file written since, and only those are read again. Without the watch (-1) every file
