@@ -273,9 +273,8 @@ int RunCompanion(const CompanionOptions& opt) {
       if (served) continue;
       try {
         keeper->PrepareNext();
-      } catch (const std::exception& e) {
-        log.Line(std::string("Preparing ahead failed: ") +
-                 e.what()); // the generation's work redoes it
+      } catch (const std::exception& e) { // the generation's work does without
+        log.Line(std::string("Preparing ahead failed: ") + e.what());
       }
       // Idle until the next signal file; meanwhile the population files the run writes for a
       // learning generation are read ahead, which shortens the work the run waits for.
@@ -286,9 +285,8 @@ int RunCompanion(const CompanionOptions& opt) {
         if (watch.Wait(left, keeper->ReadAheadFd()) != FolderWatch::Other) break;
         try {
           keeper->ReadAhead();
-        } catch (const std::exception& e) {
-          log.Line(std::string("Reading ahead failed: ") +
-                   e.what()); // the generation's work retries
+        } catch (const std::exception& e) { // the generation's work reads the files
+          log.Line(std::string("Reading ahead failed: ") + e.what());
         }
       }
     }
