@@ -252,7 +252,6 @@ int LibraryKeeper::ReadAhead() {
     fileReading_[n] = nullptr;
     try {
       ReadModelFile(n, fileText_[n]);
-
     } catch (const RunError&) {
       continue; // not there yet, or being replaced: the generation's work reads it
     }
@@ -292,7 +291,6 @@ void LibraryKeeper::ReadPopulation(int g) {
     if (!fileKnown_[n]) {
       fileReading_[n] = nullptr;
       ReadModelFile(n, fileText_[n]);
-
       fileKnown_[n] = true;
     }
     if (!fileReading_[n]) fileReading_[n] = ReadingOf(fileText_[n]);
