@@ -42,6 +42,22 @@ using JudgeModel = std::function<std::optional<ModelJudgement>(const std::string
 int RefreshLibrary(LibraryEntries& entries, const std::vector<std::string>& newcomers,
                    const JudgeModel& judge);
 
+// A model offered to the archive, judged already: its text, its identity (and the hash of it)
+// and its forecast error. A null Text offers nothing (an empty entry, an unreadable model).
+struct LibraryOffer {
+  const std::string* Text = nullptr;
+  const std::string* Key = nullptr;
+  size_t KeyHash = 0;
+  double Mape = 0;
+};
+
+// RefreshLibrary over judged models: offers[w - 1] is current entry w (w = 1..MaxTraders), the
+// offers after them are the newcomers. The texts must not lie in entries except as their own
+// entry's text. source, when given, receives for each entry w the index of the offer whose
+// model it holds afterwards.
+int RefreshLibrary(LibraryEntries& entries, const std::vector<LibraryOffer>& offers,
+                   std::array<int, MaxTraders + 1>* source = nullptr);
+
 // The in-order text of a model given in postfix order, the identity of a model in the archive:
 // "(" left name right ")" for a binary operator, name + operand for a unary one, the number with
 // two decimals for a constant. A missing operand is empty.

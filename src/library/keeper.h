@@ -18,6 +18,7 @@ struct GenerationReport {
   double Best = 0, Median = 0; // forecast errors in the library after the generation
   int Changed = 0;             // entries whose model changed
   double Millis = 0;           // time spent
+  double AheadMillis = 0;      // time spent ahead, between generations, since the one before
 };
 
 // The half of the model numbers (0 or 500) that holds generation g's models. The run's halves
@@ -45,15 +46,52 @@ public:
   // model w and as model 500 + w, for consecutive generations.
   GenerationReport Serve(int g);
 
+  // Between generations: when the next generation learns, the population files of its half that
+  // the run has written so far are read and their models judged on the current windows, so
+  // that Serve finds that work done (files written after this are read by Serve). Returns the
+  // number of files read. ReadAheadFd is readable when there is something to read ahead (-1
+  // while there is nothing to do).
+  int ReadAhead();
+  int ReadAheadFd() const;
+  // After the work for a generation: the forecasts that the next generation's work needs of the
+  // library's and the population's models at the newest window position, which read only
+  // positions known now (MapeScorer::BeginAhead). Returns the number of models done.
+  int PrepareNext();
+  // The time spent reading and preparing ahead since the last call.
+  double TakeAheadMillis();
+
   const Simulation& Sim() const { return *sim_; }
   const LibraryEntries& Entries() const { return entries_; }
   std::string SignalFile(int g) const;
 
 private:
+  // The reading of a model text: its postfix items, its identity and its latest judgement.
+  struct Reading {
+    const std::string* Text = nullptr; // the key it is kept under
+    bool Readable = true;              // false: not a model; it stays out of the library
+    std::vector<TPostfixItem> Items;
+    std::string Key;
+    size_t KeyHash = 0;
+    long LastServe = 0; // the work it was last judged in, with this error
+    double Mape = 0;
+    MapeScorer::Memo Memo;
+  };
+
   void LoadEntries(int half);
+  void WatchModelFolders();
+  void TakeFileChanges();
+  void ReadModelFile(int n, std::string& text) const;
   void ReadPopulation(int g);
-  std::optional<ModelJudgement> Judge(const std::string& text);
+  bool Learning(int g) const;
+  Reading* ReadingOf(const std::string& text);
+  void Judge(Reading& r);
+  void RefreshEntries(GenerationReport& rep);
+  void DropOldReadings();
+  template <class Readings> int Forecast(const Readings& readings);
   void WriteHalf(int half);
+  void WriteLibraryFile(int n, const std::string& text, long previousLength);
+  void CloseFolders();
+  void Forget(int& fd);
   void WriteMapeFile();
 
   std::unique_ptr<Simulation> sim_;
@@ -62,22 +100,37 @@ private:
   // The text of each library model file as this program last wrote or read it, by model number.
   std::array<std::string, 2 * MaxTraders + 1> onDisk_;
   std::array<bool, 2 * MaxTraders + 1> known_{};
-  // The readings of model texts seen lately: their postfix items and their identity.
-  struct Reading {
-    std::vector<TPostfixItem> Items;
-    std::string Key;
-    long LastServe = 0; // the work it was last judged in, with this error
-    double Mape = 0;
-    MapeScorer::Memo Memo;
-  };
+  // The readings of the model texts seen lately, by text. Nodes stay in place, so the pointers
+  // below stay valid until a reading is dropped (DropOldReadings clears them first).
   std::unordered_map<std::string, Reading> readings_;
-  long serves_ = 0; // works done
+  std::array<Reading*, MaxTraders + 1> entryReading_{}; // of entries_[w]; null: not looked up
+  long serves_ = 0;                                     // works done
   MapeScorer scorer_;
-  // The population's model texts of generation populationGen_ (0: none read yet).
-  std::vector<std::string> population_;
+  // The readings of the population's models of generation populationGen_ (0: none read yet).
+  std::array<Reading*, MaxTraders> population_{};
   int populationGen_ = 0;
+  int preparedGen_ = 0;    // the last generation PrepareNext worked after
+  double aheadMillis_ = 0; // time spent ahead, not yet reported
+  std::vector<LibraryOffer> offers_;
+  std::vector<Reading*> offerReadings_;
   // The ten model folders of Tree_Path1, opened once: the files are opened relative to them.
   std::array<int, 10> modelDirs_;
+  // The ten library folders (Tree_Path2), and the length of the spare file in each (-1: not
+  // known).
+  std::array<int, 10> libraryDirs_;
+  std::array<long, 10> spareLength_;
+  // Open descriptors of the library's files by model number, and of the spare in each folder
+  // (-1: not open), as many as the limit of open files leaves room for.
+  std::array<int, 2 * MaxTraders + 1> fileFd_;
+  std::array<int, 10> spareFd_;
+  // The population's model files as last read or known, by model number. The run writes a
+  // model file only when its model changed; the watch on the model folders (inotify) reports
+  // every file written since, and only those are read again. Without the watch (-1) every file
+  // is read each time.
+  std::array<std::string, 2 * MaxTraders + 1> fileText_;
+  std::array<bool, 2 * MaxTraders + 1> fileKnown_{};
+  std::array<Reading*, 2 * MaxTraders + 1> fileReading_{}; // of fileText_[n]; null: not looked up
+  int watchFd_ = -1;
 };
 
 // The text of Mape.txt: one line per entry, the error value at the start of the line.

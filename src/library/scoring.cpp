@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "model/evaluate.h"
 
@@ -40,24 +41,56 @@ void MapeScorer::NewWindows(const Simulation& sim) {
   ++epoch_;
 }
 
-long double MapeScorer::Term(Simulation& sim, int t) const {
+long double MapeScorer::Term(const Simulation& sim, std::span<const TPostfixItem> items,
+                             int t) const {
   // As MapeScore: an abandoned evaluation forecasts P+D unchanged; a zero DimA adds nothing.
   const RunState& R = sim.R;
   long double F = R.DimC[t - 1];
-  EvalModelAt(sim, t, F);
+  EvalModelAt(sim, items, t, F);
+  return Error(R, F, t);
+}
+
+long double MapeScorer::Error(const RunState& R, long double F, int t) {
   return R.DimA[t] != 0 ? std::fabs((F - R.DimA[t]) / R.DimA[t]) : 0.0L;
 }
 
-long double MapeScorer::Score(Simulation& sim, const std::vector<TPostfixItem>& items,
+void MapeScorer::BeginAhead(Simulation& sim) const {
+  // Position DimLen of the slid windows is not known yet, and not read.
+  constexpr double unknown = std::numeric_limits<double>::quiet_NaN();
+  for (auto* w : {&sim.R.DimA, &sim.R.DimB, &sim.R.DimC}) {
+    std::memmove(w->data() + 1, w->data() + 2, (DimLen - 1) * sizeof(double));
+    (*w)[DimLen] = unknown;
+  }
+}
+
+void MapeScorer::Ahead(const Simulation& sim, std::span<const TPostfixItem> items,
+                       Memo& memo) const {
+  long double F = sim.R.DimC[DimLen - 1];
+  EvalModelAt(sim, items, DimLen, F);
+  memo.Next = F;
+  memo.NextEpoch = epoch_;
+}
+
+void MapeScorer::EndAhead(Simulation& sim) const {
+  sim.R.DimA = a_;
+  sim.R.DimB = b_;
+  sim.R.DimC = c_;
+}
+
+long double MapeScorer::Score(const Simulation& sim, std::span<const TPostfixItem> items,
                               Memo& memo) const {
   constexpr int first = DimLen - Terms + 1;
-  sim.ModelList = items;
   int reuse = 0; // terms kept from the windows before
   if (memo.Epoch == epoch_ - 1 && shift_ >= 0) reuse = Terms - shift_;
   if (memo.Epoch == epoch_) reuse = Terms;
-  if (reuse == Terms - 1) std::move(memo.Term.begin() + 1, memo.Term.end(), memo.Term.begin());
-  for (int k = reuse; k < Terms; ++k) memo.Term[k] = Term(sim, first + k);
-  sim.ModelList.clear();
+  if (reuse == Terms - 1) {
+    std::move(memo.Term.begin() + 1, memo.Term.end(), memo.Term.begin());
+    if (memo.NextEpoch == epoch_ - 1) { // the newest forecast is known already
+      memo.Term[Terms - 1] = Error(sim.R, memo.Next, DimLen);
+      reuse = Terms;
+    }
+  }
+  for (int k = reuse; k < Terms; ++k) memo.Term[k] = Term(sim, items, first + k);
   memo.Epoch = epoch_;
   long double E = 0;
   for (int k = Terms - 1; k >= 0; --k) E += memo.Term[k];

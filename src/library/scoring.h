@@ -1,6 +1,7 @@
 #pragma once
 // The forecast error of many models on windows that slide by one position per generation.
 #include <array>
+#include <span>
 #include <vector>
 
 #include "core/state.h"
@@ -20,15 +21,29 @@ public:
   struct Memo {
     std::array<long double, Terms> Term{}; // [k]: position DimLen - 9 + k
     long Epoch = -1;                       // the windows the terms belong to
+    long double Next = 0;                  // the forecast at the newest position of ...
+    long NextEpoch = -1;                   // ... the windows after these slid by one
   };
 
   // Takes the windows of a new generation from sim (DimA, DimB, DimC, ExtraVals).
   void NewWindows(const Simulation& sim);
   // MapeScore of the model items on the current windows.
-  long double Score(Simulation& sim, const std::vector<TPostfixItem>& items, Memo& memo) const;
+  long double Score(const Simulation& sim, std::span<const TPostfixItem> items, Memo& memo) const;
+
+  // The forecast at the newest position of the next windows is known before they are: it reads
+  // only positions before the newest, which are the current windows slid by one. Between
+  // BeginAhead and EndAhead sim holds those slid windows, and Ahead keeps the forecast in the
+  // memo, which Score then uses if the next windows did slide by one (with the same extra
+  // values). Models that read extra values gain nothing: these change every generation.
+  void BeginAhead(Simulation& sim) const;
+  void Ahead(const Simulation& sim, std::span<const TPostfixItem> items, Memo& memo) const;
+  void EndAhead(Simulation& sim) const;
+  // The windows a memo's terms or forecast belong to.
+  long Epoch() const { return epoch_; }
 
 private:
-  long double Term(Simulation& sim, int t) const;
+  long double Term(const Simulation& sim, std::span<const TPostfixItem> items, int t) const;
+  static long double Error(const RunState& R, long double F, int t);
 
   long epoch_ = 0;
   int shift_ = -1; // how far the windows moved since the epoch before: 0, 1, or -1 (unknown)

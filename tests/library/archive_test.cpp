@@ -1,6 +1,7 @@
 // The library's archive (which models it keeps, where, in what form) and the forecast error it
 // keeps them by, formed anew from one evaluation per generation.
 #include <cmath>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <limits>
 
@@ -188,6 +189,50 @@ TEST_F(Scoring, EqualsMapeScoreBitForBitAsTheWindowsMove) {
       ASSERT_EQ(fast, Direct(models[m])) << texts[m] << " at step " << (s - steps);
     }
   }
+}
+
+// The newest forecast taken ahead, on the windows slid by one before the new values are known,
+// gives MapeScore's value when the windows did slide by one and is left unused otherwise (also
+// when it was taken for older windows); the windows are given back unchanged.
+TEST_F(Scoring, ForecastAheadGivesMapeScoreBitForBit) {
+  const char* texts[] = {"X01", "Y01X10*", "X02Y01%LOG", "Y01EXPX02-", "X03ABSSQRTY02+X01%"};
+  std::vector<std::vector<TPostfixItem>> models;
+  for (const char* t : texts) models.push_back(ParseModelText(sim.S, "m", t));
+  std::vector<MapeScorer::Memo> memos(models.size());
+  MapeScorer scorer;
+  // Per generation: what the windows do, and whether the forecasts are taken ahead before.
+  const char* steps = "sAsAs=AxAsAsAsAs";
+  for (const char* s = steps; *s; ++s) {
+    if (*s == 'A') {
+      RunState before = sim.R;
+      scorer.BeginAhead(sim);
+      for (size_t m = 0; m < models.size(); ++m) scorer.Ahead(sim, models[m], memos[m]);
+      scorer.EndAhead(sim);
+      ASSERT_EQ(std::memcmp(&before.DimA, &sim.R.DimA, sizeof before.DimA), 0);
+      ASSERT_EQ(std::memcmp(&before.DimB, &sim.R.DimB, sizeof before.DimB), 0);
+      ASSERT_EQ(std::memcmp(&before.DimC, &sim.R.DimC, sizeof before.DimC), 0);
+      continue;
+    }
+    if (*s == 's') Slide();
+    if (*s == 'x') sim.R.DimB[110] = Round6(sim.R.DimB[110] + 1);
+    scorer.NewWindows(sim);
+    for (size_t m = 0; m < models.size(); ++m)
+      ASSERT_EQ(scorer.Score(sim, models[m], memos[m]), Direct(models[m]))
+          << texts[m] << " at step " << (s - steps);
+  }
+  // A slide after a forecast ahead costs no evaluation at all.
+  std::vector<TPostfixItem> warns = ParseModelText(sim.S, "m", "X01+");
+  MapeScorer::Memo memo;
+  scorer.Score(sim, warns, memo);
+  scorer.BeginAhead(sim);
+  evaluationsWarned = 0;
+  scorer.Ahead(sim, warns, memo);
+  scorer.EndAhead(sim);
+  EXPECT_EQ(evaluationsWarned, 1);
+  Slide();
+  scorer.NewWindows(sim);
+  scorer.Score(sim, warns, memo);
+  EXPECT_EQ(evaluationsWarned, 1);
 }
 
 TEST_F(Scoring, OneEvaluationPerSlideTenOtherwise) {

@@ -52,6 +52,11 @@ public:
     }
     if (signal) test::WriteText(d_ / ("run/Gen" + std::to_string(g)), "");
   }
+  std::string Model(int n) const {
+    char name[32];
+    std::snprintf(name, sizeof name, "run/%d/T%04d.dat", std::min(n / 100, 9), n);
+    return d_ / name;
+  }
   std::string Library(int n) const {
     char name[32];
     std::snprintf(name, sizeof name, "lib/%d/T%04d.dat", std::min(n / 100, 9), n);
@@ -123,6 +128,68 @@ TEST(LibraryKeeper, WhatItWritesDependsOnlyOnTheFilesOfTheGeneration) {
   }
   EXPECT_EQ(gen1.size(), 40u);
   EXPECT_EQ(gen2.count("X02"), 1u) << "the population's models of generation 2 were not judged";
+}
+
+// One generation of the run as the companion meets it: the windows slide by one (each window
+// file turns by a line), and the model files of the generation's half that do not hold their
+// trader's model are written, each in one of the ways a file can be replaced.
+void RunWrites(const KeeperFolder& f, int g, const std::vector<std::string>& models,
+               const std::function<void(int i)>& meanwhile) {
+  for (const char* w : {"DimA.txt", "DimB.txt", "DimC.txt"}) {
+    std::string text = test::ReadText(f.Path(w));
+    size_t first = text.find('\n') + 1;
+    test::WriteText(f.Path(w), text.substr(first) + text.substr(0, first));
+  }
+  for (int i = 1; i <= MaxTraders; ++i) {
+    std::string file = f.Model(HalfOfGeneration(g) + i);
+    if (!fs::exists(file) || test::ReadText(file) != models[i]) {
+      if (i % 2) {
+        test::WriteText(file, models[i]); // in place
+      } else {
+        test::WriteText(file + ".new", models[i]); // a new file renamed over the old one
+        fs::rename(file + ".new", file);
+      }
+    }
+    meanwhile(i);
+  }
+}
+
+// A companion that served the generations before and read ahead while the run wrote writes what
+// a companion started afresh for each generation writes, which reads every file: a file the run
+// changed is read again however it changed (same length, replaced, rewritten after it was read
+// ahead), and the files it did not change are trusted.
+TEST(LibraryKeeper, ReadsAgainWhatTheRunChangedAndWritesAsAFreshStart) {
+  KeeperFolder a, b;
+  for (const KeeperFolder* f : {&a, &b}) IniWrite(f->Ini(), "Traders", "G_Gap", "3");
+  std::vector<std::string> models(MaxTraders + 1);
+  for (int i = 1; i <= MaxTraders; ++i) models[i] = Model(i % 60);
+  std::unique_ptr<LibraryKeeper> ka;
+  for (int g = 1; g <= 9; ++g) {
+    if (g % 3 == 1 && g > 1) // a learning generation: every seventh trader takes a new model
+      for (int i = 1; i <= MaxTraders; i += 7) models[i] = Model(100 + (i + 13 * g) % 150);
+    // In a learning generation model 8 is written a second time, after a's companion read it
+    // ahead.
+    std::string late = g % 3 == 1 ? Model(400 + g) : models[8];
+    RunWrites(b, g, models, [](int) {});
+    test::WriteText(b.Model(HalfOfGeneration(g) + 8), late);
+    RunWrites(a, g, models, [&](int i) {
+      if (i == 250 && ka) ka->ReadAhead(); // halfway through the run's writing
+      if (i == 300) test::WriteText(a.Model(HalfOfGeneration(g) + 8), late);
+    });
+    models[8] = late;
+    if (!ka) ka = std::make_unique<LibraryKeeper>(a.Ini());
+    GenerationReport ra = ka->Serve(g);
+    ka->PrepareNext();
+    GenerationReport rb = LibraryKeeper(b.Ini()).Serve(g);
+    ASSERT_EQ(ra.Changed, rb.Changed) << "generation " << g;
+    ASSERT_TRUE(test::ReadText(a.Path("run/Mape.txt")) == test::ReadText(b.Path("run/Mape.txt")))
+        << "Mape.txt of generation " << g;
+    for (int n = 1; n <= 2 * MaxTraders; ++n)
+      if (fs::exists(b.Library(n))) {
+        ASSERT_EQ(test::ReadText(a.Library(n)), test::ReadText(b.Library(n)))
+            << "generation " << g << ", library model " << n;
+      }
+  }
 }
 
 class CompanionLife : public ::testing::Test {
