@@ -21,6 +21,7 @@ void FileQueue::StartWriter(int maxPending) {
   // One batch more than may wait: the one being filled.
   if (batches_.size() != maxPending_ + 1) batches_.assign(maxPending_ + 1, Batch{});
   fill_ = head_ = pending_ = 0;
+  handed_ = finished_ = 0;
   stop_ = false;
   error_ = nullptr;
   errorThrown_ = false;
@@ -112,15 +113,24 @@ void FileQueue::HandOver() {
     // The batch after the one being filled must be free: at most maxPending_ wait.
     done_.wait(lock, [this] { return pending_ < maxPending_; });
     ++pending_;
+    ++handed_;
     fill_ = (fill_ + 1) % batches_.size();
   }
   work_.notify_one();
 }
 
-void FileQueue::Commit() {
-  if (!HasWriter()) return;
+uint64_t FileQueue::Commit() {
+  if (!HasWriter()) return 0;
   HandOver();
   std::unique_lock lock(mu_);
+  ThrowIfFailed();
+  return handed_;
+}
+
+void FileQueue::WaitFor(uint64_t ticket) {
+  if (!HasWriter()) return;
+  std::unique_lock lock(mu_);
+  done_.wait(lock, [this, ticket] { return finished_ >= ticket; });
   ThrowIfFailed();
 }
 
@@ -192,6 +202,7 @@ void FileQueue::WriterLoop() {
       written_ += n;
       head_ = (head_ + 1) % batches_.size();
       --pending_;
+      ++finished_;
     }
     done_.notify_all();
   }

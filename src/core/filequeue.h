@@ -1,6 +1,7 @@
 #pragma once
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <mutex>
@@ -54,8 +55,11 @@ public:
   // then (the task may change it).
   void Run(std::string_view content, Task task);
 
-  // Hands the writes asked for so far to the writer.
-  void Commit();
+  // Hands the writes asked for so far to the writer. Returns a ticket for WaitFor (0 without a
+  // writer thread).
+  uint64_t Commit();
+  // Waits until every write handed over up to the Commit that gave ticket is done.
+  void WaitFor(uint64_t ticket);
   // Waits until every write asked for so far is done.
   void Sync();
 
@@ -90,6 +94,7 @@ private:
   std::string direct_;         // the content of a task run at once
   std::vector<Batch> batches_; // a ring: the one being filled, then those handed over
   size_t fill_ = 0, head_ = 0, pending_ = 0, maxPending_ = 0;
+  uint64_t handed_ = 0, finished_ = 0; // batches handed over and written, since the start
   bool stop_ = false;
   std::exception_ptr error_;
   bool errorThrown_ = false;

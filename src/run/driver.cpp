@@ -150,6 +150,7 @@ private:
   std::string ini_;
   std::string appDir_;
   std::string signalFile_;
+  uint64_t signalTicket_ = 0; // the writer's ticket of the signal file's write
   CompanionLink companion_;
   bool resumed_ = false;
   // Set at a fresh start until the first checkpoint is written: a checkpoint of the same
@@ -415,8 +416,8 @@ void Driver::GenerationBody() {
   if (sim_.P.LibraryProb != 0) {
     // A stop while the companion is awaited (Exit key, Exit button, Ctrl-C) ends the
     // generation here, before the raise; the end of the run writes the checkpoint.
-    // The companion reacts to the signal file: everything before it must be on disk.
-    sim_.Files.Sync();
+    // The companion reacts to the signal file: it and everything before it must be on disk.
+    sim_.Files.WaitFor(signalTicket_);
     WaitForCompanion(sim_, host_, signalFile_, &companion_);
     if (!R.ExitRequested && R.RunGen > 1 && !ReadMape(sim_, host_)) R.ExitRequested = true;
     if (R.ExitRequested) {
@@ -436,6 +437,8 @@ void Driver::GenerationBody() {
   if (sim_.P.LibraryProb != 0) {
     signalFile_ = RunFile(sim_, "Gen" + FormatInt(R.RunGen));
     sim_.Files.InPlace(signalFile_, "");
+    // Handed to the writer now, so that the companion works while this generation is computed.
+    signalTicket_ = sim_.Files.Commit();
   }
   R.RunGen += 1;
   Msg("Processing Generation     " + FormatInt(R.RunGen));

@@ -192,3 +192,26 @@ TEST(FileQueue, AKillLeavesAPrefixOfTheWrites) {
   }
   EXPECT_GT(mostRows, 0) << "no kill landed while the writes were being made";
 }
+
+// WaitFor waits for the writes up to a Commit, not for those handed over after it.
+TEST(FileQueue, WaitForATicketLeavesLaterWritesRunning) {
+  test::TempDir d;
+  FileQueue q;
+  EXPECT_EQ(q.Commit(), 0u); // without a writer thread everything is written at once
+  q.StartWriter(4);
+  q.InPlace(d / "Gen7", "");
+  const uint64_t ticket = q.Commit();
+  std::atomic<bool> release{false}, later{false};
+  q.Run({}, [&](std::string&) {
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    later = true;
+  });
+  EXPECT_GT(q.Commit(), ticket);
+  q.WaitFor(ticket);
+  EXPECT_TRUE(FileExists(d / "Gen7"));
+  EXPECT_FALSE(later);
+  release = true;
+  q.Sync();
+  EXPECT_TRUE(later);
+  q.StopWriter();
+}
