@@ -117,7 +117,7 @@ int Status(const std::string& dir, bool all) {
 bool DrawChart(const zupo::KeyStat& ks, const std::string& path) {
   static const uint32_t colours[] = {0xC00000, 0x0050C0, 0x008000, 0xE07000,
                                      0x7030A0, 0x008080, 0x606060, 0xA05000};
-  zupo::ChartSpec chart;
+  zupo::ChartLayout chart;
   chart.Title = ks.Stat.Title + " against " + ks.Key;
   chart.XTitle = ks.NumericX ? ks.Key : ks.Key + " (position in the list)";
   chart.YTitle = ks.Stat.Column + " (mean \u00b1 sd)";

@@ -13,7 +13,7 @@ namespace zupo {
 struct ReportChart {
   std::string File;    // PNG file name in the report folder
   std::string Caption; // an HTML fragment
-  ChartSpec Chart;
+  ChartLayout Chart;
 };
 
 std::vector<ReportChart> ReportCharts(const Data1Table& table, const RunInfo& info,

@@ -151,36 +151,36 @@ void AddLine(QChart& chart, const ChartLine& line, bool logY, Span& xs, Span& ys
 
 } // namespace
 
-void SaveChartPng(const ChartSpec& spec, const std::string& path) {
+void SaveChartPng(const ChartLayout& layout, const std::string& path) {
   EnsureApplication(path);
-  const int w = std::max(spec.Width, 1), h = std::max(spec.Height, 1);
+  const int w = std::max(layout.Width, 1), h = std::max(layout.Height, 1);
 
   QGraphicsScene scene; // owns the chart, which owns its series and axes
   auto* chart = new QChart;
   scene.addItem(chart);
-  chart->setTitle(QString::fromStdString(spec.Title));
+  chart->setTitle(QString::fromStdString(layout.Title));
   chart->setBackgroundRoundness(0);
   chart->setAnimationOptions(QChart::NoAnimation);
 
   Span xs, ys;
   std::vector<QAbstractSeries*> series;
   bool named = false;
-  for (const ChartLine& line : spec.Lines) {
-    AddLine(*chart, line, spec.LogY, xs, ys, series);
+  for (const ChartLine& line : layout.Lines) {
+    AddLine(*chart, line, layout.LogY, xs, ys, series);
     named = named || !line.Name.empty();
   }
   chart->legend()->setVisible(named);
   chart->legend()->setAlignment(Qt::AlignBottom);
 
   Pad(xs, false);
-  Pad(ys, spec.LogY);
+  Pad(ys, layout.LogY);
   auto* xAxis = new QValueAxis;
-  xAxis->setTitleText(QString::fromStdString(spec.XTitle));
+  xAxis->setTitleText(QString::fromStdString(layout.XTitle));
   xAxis->setRange(xs.Lo, xs.Hi);
   xAxis->setLabelFormat("%g");
   xAxis->applyNiceNumbers();
   QAbstractAxis* yAxis;
-  if (spec.LogY) {
+  if (layout.LogY) {
     auto* a = new QLogValueAxis;
     // One labelled tick per power of the base: a base of 10^k keeps a wide range to about eight
     // labels that still fit.
@@ -204,7 +204,7 @@ void SaveChartPng(const ChartSpec& spec, const std::string& path) {
     a->applyNiceNumbers();
     yAxis = a;
   }
-  yAxis->setTitleText(QString::fromStdString(spec.YTitle));
+  yAxis->setTitleText(QString::fromStdString(layout.YTitle));
   chart->addAxis(xAxis, Qt::AlignBottom);
   chart->addAxis(yAxis, Qt::AlignLeft);
   for (QAbstractSeries* s : series) {

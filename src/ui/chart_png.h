@@ -17,7 +17,7 @@ struct ChartLine {
   std::vector<double> Low, High;
 };
 
-struct ChartSpec {
+struct ChartLayout {
   std::string Title, XTitle, YTitle;
   std::vector<ChartLine> Lines;
   bool LogY = false; // logarithmic value axis (values <= 0 are left out)
@@ -27,6 +27,6 @@ struct ChartSpec {
 // Renders the chart offscreen into a PNG file of Width x Height pixels. Creates the Qt
 // application object on first use when none exists (offscreen platform unless QT_QPA_PLATFORM
 // is set). RunError naming the file when it cannot be written.
-void SaveChartPng(const ChartSpec& chart, const std::string& path);
+void SaveChartPng(const ChartLayout& chart, const std::string& path);
 
 } // namespace zupo

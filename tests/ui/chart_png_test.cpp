@@ -45,14 +45,14 @@ ChartLine Line(std::vector<double> y, uint32_t rgb) {
 
 struct ChartCase {
   const char* Name;
-  ChartSpec Chart;
+  ChartLayout Chart;
   std::vector<uint32_t> Colours; // each must be drawn
 };
 
 std::vector<ChartCase> Cases() {
   std::vector<ChartCase> cases;
   {
-    ChartSpec s{"Price", "generation", "price", {}, false, 640, 360};
+    ChartLayout s{"Price", "generation", "price", {}, false, 640, 360};
     s.Lines.push_back(Line({80, 82, 79, 85, 90, 88, 86}, 0x0000C0));
     ChartLine ree = Line(std::vector<double>(7, 84), 0xC00000);
     ree.Name = "equilibrium";
@@ -61,7 +61,7 @@ std::vector<ChartCase> Cases() {
     cases.push_back({"TwoLines", s, {0x0000C0, 0xC00000}});
   }
   {
-    ChartSpec s{"Density", "z", "density", {}, true, 500, 400};
+    ChartLayout s{"Density", "z", "density", {}, true, 500, 400};
     // Zeros and a negative value cannot be drawn on a log axis and are left out.
     ChartLine pts = Line({0.4, 0.2, 0.0, 0.05, -1, 0.001}, 0x008000);
     pts.Points = true;
@@ -70,7 +70,7 @@ std::vector<ChartCase> Cases() {
     cases.push_back({"LogScatter", s, {0x008000}});
   }
   {
-    ChartSpec s{"Band", "lag", "acf", {}, false, 400, 300};
+    ChartLayout s{"Band", "lag", "acf", {}, false, 400, 300};
     ChartLine l = Line({0.5, 0.1, -0.1, 0.0}, 0x000000);
     l.Low = {-0.2, -0.2, -0.2, -0.2};
     l.High = {0.2, 0.2, 0.2, 0.2};
@@ -80,7 +80,7 @@ std::vector<ChartCase> Cases() {
   }
   {
     // A constant series and a series with no drawable value still give a chart.
-    ChartSpec s{"Flat", "", "", {}, false, 300, 200};
+    ChartLayout s{"Flat", "", "", {}, false, 300, 200};
     s.Lines.push_back(Line({5, 5, 5}, 0xC00000));
     s.Lines.push_back(Line({std::nan(""), std::numeric_limits<double>::infinity()}, 0x00C000));
     cases.push_back({"FlatAndEmpty", s, {0xC00000}});
@@ -110,7 +110,7 @@ INSTANTIATE_TEST_SUITE_P(Charts, ChartPng, ::testing::ValuesIn(Cases()),
 
 TEST(ChartPngError, UnwritablePathNamesTheFile) {
   TempDir d;
-  ChartSpec s;
+  ChartLayout s;
   s.Lines.push_back(Line({1, 2, 3}, 0xC00000));
   std::string path = d / "no-such-folder/chart.png";
   try {
