@@ -142,6 +142,7 @@ private:
   }
   // Waits for the writer thread to finish (and ends it); its error, if any, is thrown.
   void StopWriter() { sim_.Files.StopWriter(); }
+  void CloseKeptFiles();
 
   Simulation& sim_;
   Host& host_;
@@ -527,16 +528,25 @@ void Driver::ErrorPath(const std::string& msg) {
     sim_.Data2File.Close();
   } catch (const std::exception&) {
   }
+  try {
+    CloseKeptFiles();
+  } catch (const std::exception&) {
+  }
+}
+
+// The data, window and model files the run kept open; the first failure is thrown after all are
+// closed.
+void Driver::CloseKeptFiles() {
+  std::string failure;
   for (RewrittenFile* f : {&sim_.DataOut, &sim_.DimAOut, &sim_.DimBOut, &sim_.DimCOut}) {
     try {
       f->Close();
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+      if (failure.empty()) failure = e.what();
     }
   }
-  try {
-    CloseModelFiles(sim_);
-  } catch (const std::exception&) {
-  }
+  CloseModelFiles(sim_);
+  if (!failure.empty()) throw RunError(failure);
 }
 
 void Driver::EndRun() {
@@ -553,8 +563,7 @@ void Driver::EndRun() {
   }
   sim_.Data1File.Close();
   sim_.Data2File.Close();
-  for (RewrittenFile* f : {&sim_.DataOut, &sim_.DimAOut, &sim_.DimBOut, &sim_.DimCOut}) f->Close();
-  CloseModelFiles(sim_);
+  CloseKeptFiles();
   Key("Running", "0");
 }
 
