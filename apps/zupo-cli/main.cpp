@@ -123,6 +123,10 @@ int main(int argc, char** argv) {
               "Results are in %s\n",
               how.c_str(), r.LastGen - r.FirstGen, r.FirstGen, r.LastGen,
               zupo::FormatGeneral(r.LastPrice).c_str(), secs, sim->P.Tree_Path1.c_str());
+  if (sim->P.LibraryProb != 0 && r.LastGen > r.FirstGen)
+    std::printf("The run waited %.2f s for its files and the companion ZupoAp (%.3f ms per "
+                "generation).\n",
+                r.WaitSeconds, r.WaitSeconds * 1e3 / (r.LastGen - r.FirstGen));
   if (report && r.End == zupo::RunEnd::Finished) RunReport(appDir, runDir, reportFrom);
   switch (r.End) {
   case zupo::RunEnd::Finished:

@@ -28,11 +28,27 @@ void FileQueue::StartWriter(int maxPending) {
   thread_ = std::thread([this] { WriterLoop(); });
 }
 
+template <class Ready> void FileQueue::Await(std::unique_lock<std::mutex>& lock, Ready ready) {
+  if (ready()) return;
+  auto start = std::chrono::steady_clock::now();
+  if (!idle_) {
+    done_.wait(lock, ready);
+  } else {
+    while (!done_.wait_for(lock, idleEvery_, ready)) {
+      lock.unlock();
+      idle_(std::chrono::steady_clock::now() - start);
+      lock.lock();
+    }
+  }
+  waited_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 void FileQueue::StopWriter() {
   if (!HasWriter()) return;
   HandOver();
   {
     std::unique_lock lock(mu_);
+    Await(lock, [this] { return pending_ == 0; });
     stop_ = true;
   }
   work_.notify_one();
@@ -111,7 +127,7 @@ void FileQueue::HandOver() {
   {
     std::unique_lock lock(mu_);
     // The batch after the one being filled must be free: at most maxPending_ wait.
-    done_.wait(lock, [this] { return pending_ < maxPending_; });
+    Await(lock, [this] { return pending_ < maxPending_; });
     ++pending_;
     ++handed_;
     fill_ = (fill_ + 1) % batches_.size();
@@ -130,7 +146,7 @@ uint64_t FileQueue::Commit() {
 void FileQueue::WaitFor(uint64_t ticket) {
   if (!HasWriter()) return;
   std::unique_lock lock(mu_);
-  done_.wait(lock, [this, ticket] { return finished_ >= ticket; });
+  Await(lock, [this, ticket] { return finished_ >= ticket; });
   ThrowIfFailed();
 }
 
@@ -138,7 +154,7 @@ void FileQueue::Sync() {
   if (!HasWriter()) return;
   HandOver();
   std::unique_lock lock(mu_);
-  done_.wait(lock, [this] { return pending_ == 0; });
+  Await(lock, [this] { return pending_ == 0; });
   ThrowIfFailed();
 }
 

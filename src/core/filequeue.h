@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -41,6 +42,15 @@ public:
   // been thrown yet. Afterwards writes are direct again.
   void StopWriter();
   bool HasWriter() const { return thread_.joinable(); }
+  // While the caller waits for the writer (a hand-over, WaitFor, Sync, StopWriter), idle is
+  // called about every `every` with the time waited so far, on the caller's thread and without
+  // the queue's lock: the window stays alive and a stop can be noticed while a write waits for
+  // another program.
+  using Idle = std::function<void(std::chrono::steady_clock::duration waited)>;
+  void SetIdle(Idle idle, std::chrono::milliseconds every) {
+    idle_ = std::move(idle);
+    idleEvery_ = every;
+  }
   // True on the writer thread (a write there must not call back into the window).
   bool OnWriter() const { return HasWriter() && std::this_thread::get_id() == thread_.get_id(); }
 
@@ -67,6 +77,8 @@ public:
   size_t Backlog() const;
   // Writes made by the writer thread so far (for tests and the benchmark).
   long Written() const;
+  // The time callers spent waiting for the writer, in seconds.
+  double WaitedSeconds() const { return waited_; }
   // The processor time of writer threads that have ended, in seconds (for the benchmark).
   double WriterCpuSeconds() const;
 
@@ -90,6 +102,8 @@ private:
   static void Execute(Op& op);
   void WriterLoop();
   void ThrowIfFailed(); // with mu_ held
+  // Waits on done_ until ready(), calling idle_ between looks.
+  template <class Ready> void Await(std::unique_lock<std::mutex>& lock, Ready ready);
 
   std::string direct_;         // the content of a task run at once
   std::vector<Batch> batches_; // a ring: the one being filled, then those handed over
@@ -103,6 +117,9 @@ private:
   mutable std::mutex mu_;
   std::condition_variable work_, done_;
   std::thread thread_;
+  Idle idle_;
+  double waited_ = 0; // only the caller's thread changes and reads it
+  std::chrono::milliseconds idleEvery_{5};
 };
 
 } // namespace zupo

@@ -124,7 +124,7 @@ bool CompanionLockHeld(const std::string& path) {
   return held;
 }
 
-void LaunchCompanion(Simulation& sim, CompanionLink& link, const std::string& awaitedSignal) {
+void LaunchCompanion(const Simulation& sim, CompanionLink& link, const std::string& awaitedSignal) {
   // A signal file of an earlier run would be served by the new companion as if it were this
   // run's, and its Mape.txt could reach this run.
   for (int g : SignalGenerations(sim.P.Tree_Path1)) {
@@ -135,26 +135,24 @@ void LaunchCompanion(Simulation& sim, CompanionLink& link, const std::string& aw
   link.Pid = StartCompanion(link.AppDir, link.IniFile);
 }
 
-void WaitForCompanion(Simulation& sim, Host& host, const std::string& signalFile,
-                      CompanionLink* link) {
+WaitEnd AwaitCompanion(const Simulation& sim, const WaitHooks& hooks, const std::string& signalFile,
+                       CompanionLink* link) {
   auto start = Steady::now();
   auto lastStart = start;
   try {
     while (FileExists(signalFile)) {
-      if (ExitKeySet(sim) || host.ExitPressed()) {
-        sim.R.ExitRequested = true;
-        return;
-      }
-      host.ProcessMessages();
+      if (ExitKeySet(sim)) return WaitEnd::ExitKey;
+      if (hooks.StopPressed()) return WaitEnd::StopPressed;
+      if (hooks.Pump) hooks.Pump();
       Reap(link);
       auto now = Steady::now();
       if (link && now - lastStart >= link->RestartAfter &&
           !CompanionLockHeld(RunFile(sim, CompanionLockName))) {
         if (!link->Warned)
-          host.Warn("The companion ZupoAp has not removed " + signalFile + " for " +
-                    FormatInt(link->RestartAfter.count() / 1000) +
-                    " s and is not running; starting it again (see ZupoAp.log in the run "
-                    "folder). The run goes on waiting.");
+          hooks.Warning("The companion ZupoAp has not removed " + signalFile + " for " +
+                        FormatInt(link->RestartAfter.count() / 1000) +
+                        " s and is not running; starting it again (see ZupoAp.log in the run "
+                        "folder). The run goes on waiting.");
         link->Warned = true;
         lastStart = now;
         LaunchCompanion(sim, *link, signalFile);
@@ -162,9 +160,25 @@ void WaitForCompanion(Simulation& sim, Host& host, const std::string& signalFile
       Nap(now - start);
     }
   } catch (const std::exception&) {
-    host.ProcessMessages();
-    if (ExitKeySet(sim)) sim.R.ExitRequested = true;
+    if (hooks.Pump) hooks.Pump();
+    if (ExitKeySet(sim)) return WaitEnd::ExitKey;
   }
+  return WaitEnd::Served;
+}
+
+namespace {
+
+WaitHooks HostHooks(Host& host) {
+  return {[&host] { return host.ExitPressed(); }, [&host] { host.ProcessMessages(); },
+          [&host](const std::string& msg) { host.Warn(msg); }};
+}
+
+} // namespace
+
+void WaitForCompanion(Simulation& sim, Host& host, const std::string& signalFile,
+                      CompanionLink* link) {
+  if (AwaitCompanion(sim, HostHooks(host), signalFile, link) != WaitEnd::Served)
+    sim.R.ExitRequested = true;
 }
 
 void AwaitLastService(Simulation& sim, Host& host, const std::string& signalFile) {
@@ -183,6 +197,10 @@ void AwaitLastService(Simulation& sim, Host& host, const std::string& signalFile
 }
 
 bool ReadMape(Simulation& sim, Host& host) {
+  return ReadMapeFile(sim, HostHooks(host), sim.R.Mape) == WaitEnd::Served;
+}
+
+WaitEnd ReadMapeFile(const Simulation& sim, const WaitHooks& hooks, MapeValues& mape) {
   std::string path = RunFile(sim, "Mape.txt");
   std::string text;
   for (;;) {
@@ -191,11 +209,14 @@ bool ReadMape(Simulation& sim, Host& host) {
       break;
     } catch (const RunError&) {
       // Not there yet: the companion writes it; a stop request ends the retry.
-      if (host.ExitPressed() || ExitKeySet(sim)) return false;
-      host.ProcessMessages();
+      if (hooks.StopPressed()) return WaitEnd::StopPressed;
+      if (ExitKeySet(sim)) return WaitEnd::ExitKey;
+      if (hooks.Pump) hooks.Pump();
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   }
+  // Read into a copy: a bad file leaves the values as they were.
+  MapeValues read = mape;
   TextReader in(path, std::move(text));
   for (int w = 1; w <= MaxTraders; ++w) {
     std::string where = path + " line " + FormatInt(w);
@@ -209,12 +230,13 @@ bool ReadMape(Simulation& sim, Host& host) {
     long double v = 0;
     if (!ParseReal(word, v)) throw RunError(where + ": \"" + line + "\" is not a number");
     try {
-      sim.R.Mape[w] = Round6(v);
+      read[w] = Round6(v);
     } catch (const FloatError&) {
       throw RunError(where + ": " + word + " is out of range");
     }
   }
-  return true;
+  mape = read;
+  return WaitEnd::Served;
 }
 
 } // namespace zupo

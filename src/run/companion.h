@@ -1,7 +1,9 @@
 #pragma once
 // The run's side of the companion program ZupoAp, which keeps the model library: its start, the
 // wait for its signal file, and the reading of Mape.txt.
+#include <array>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -31,11 +33,26 @@ pid_t StartCompanion(const std::string& appDir, const std::string& iniFile);
 
 // Removes the signal files left in the run folder by an earlier run (every "Gen<g>" but
 // awaitedSignal, which this run waits for), then starts the companion.
-void LaunchCompanion(Simulation& sim, CompanionLink& link, const std::string& awaitedSignal);
+void LaunchCompanion(const Simulation& sim, CompanionLink& link, const std::string& awaitedSignal);
 
-// Waits while the signal file exists. Ends when the key Exit reads "1" or the Exit button is
-// pressed (both set ExitRequested). With a link, a companion that is gone is started again after
-// link->RestartAfter.
+// How a wait for the companion ended.
+enum class WaitEnd { Served, ExitKey, StopPressed };
+
+// What a wait needs from the thread it runs on: the run's thread lets the window process its
+// messages and looks at the Exit button; the writer thread does neither and hands warnings over.
+struct WaitHooks {
+  std::function<bool()> StopPressed;                   // the Exit button, Ctrl-C
+  std::function<void()> Pump;                          // may be empty
+  std::function<void(const std::string& msg)> Warning; // a warning for the window
+};
+
+// Waits while the signal file exists; ends early when the key Exit reads "1" or a stop is
+// pressed. With a link, a companion that is gone is started again after link->RestartAfter, with
+// one warning.
+WaitEnd AwaitCompanion(const Simulation& sim, const WaitHooks& hooks, const std::string& signalFile,
+                       CompanionLink* link);
+
+// AwaitCompanion on the run's thread; a stop sets ExitRequested.
 void WaitForCompanion(Simulation& sim, Host& host, const std::string& signalFile,
                       CompanionLink* link = nullptr);
 
@@ -48,6 +65,9 @@ void AwaitLastService(Simulation& sim, Host& host, const std::string& signalFile
 // requested (Exit button or the Exit key); returns false when a stop ended the retry. A line
 // that is missing or does not start with a number is an error naming the file and the line.
 bool ReadMape(Simulation& sim, Host& host);
+using MapeValues = std::array<double, MaxTraders + 1>;
+// The same into mape, with the hooks of the thread it runs on.
+WaitEnd ReadMapeFile(const Simulation& sim, const WaitHooks& hooks, MapeValues& mape);
 
 // The generations of the signal files "Gen<g>" in folder, ascending.
 std::vector<int> SignalGenerations(const std::string& folder);

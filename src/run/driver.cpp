@@ -1,9 +1,12 @@
 #include "run/driver.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <ctime>
+#include <mutex>
 #include <sys/resource.h>
 #include <utility>
+#include <vector>
 
 #include "core/errors.h"
 #include "core/format.h"
@@ -106,6 +109,17 @@ bool AllowManyOpenFiles() {
 // Ctrl-C, SIGTERM or the Exit button during the start-up: the run stops before it begins.
 struct StoppedInStartUp {};
 
+// Thrown by a wait for the companion that the writer thread made: the run stopped in generation
+// Gen, before its data and window files, and the writer made none of the writes after it.
+struct StoppedAtCompanion : std::exception {
+  StoppedAtCompanion(int32_t gen, double price, bool pressed)
+      : Gen(gen), Price(price), Pressed(pressed) {}
+  const char* what() const noexcept override { return "stopped while the companion was awaited"; }
+  int32_t Gen;
+  double Price; // NewPrice at the wait
+  bool Pressed; // by the Exit button or Ctrl-C, not by the Exit key
+};
+
 class Driver {
 public:
   Driver(Simulation& sim, Host& host, Clock& clock, std::string iniFile, std::string appDir,
@@ -117,6 +131,7 @@ public:
   }
 
   RunResult Run();
+  double CompanionWait() const { return companionWait_; }
 
 private:
   void StartUp();
@@ -135,6 +150,11 @@ private:
   void EndRun();
   void ErrorPath(const std::string& msg);
   void Msg(const std::string& text);
+  bool DeferCompanionWait() const;
+  void QueueCompanionWait();
+  void StopAtCompanion(const StoppedAtCompanion& s);
+  void WhileWaiting(std::chrono::steady_clock::duration waited); // the run's thread
+  void ShowWarnings();
   // A key of [Common], written in its place among the run's writes.
   void Key(const char* key, const char* value) {
     const std::string* ini = &ini_;
@@ -152,7 +172,15 @@ private:
   std::string appDir_;
   std::string signalFile_;
   uint64_t signalTicket_ = 0; // the writer's ticket of the signal file's write
+  // Used by the writer thread inside a wait for the companion, by the run's thread otherwise;
+  // the two never wait at once (the run waits itself only after the writer's waits are done).
   CompanionLink companion_;
+  // Set by the run's thread when a stop has been pressed and the run has waited for the writer
+  // for a while: the writer's wait for the companion gives up.
+  std::atomic<bool> stopWaits_{false};
+  std::mutex warningsLock_;
+  std::vector<std::string> warnings_; // from the writer thread, for the window
+  MapeValues writerMape_{};           // Mape.txt as read by the writer thread
   bool resumed_ = false;
   // Set at a fresh start until the first checkpoint is written: a checkpoint of the same
   // generation found then was left by an earlier run in this folder and must be replaced.
@@ -161,6 +189,8 @@ private:
   // generation until its clearing. A stop checkpoint written after the clearing moves them first,
   // so that every checkpoint holds the lags moved, as the resumed run expects.
   bool lagsMoved_ = false;
+  bool stoppedAtWait_ = false; // the run ended through StopAtCompanion
+  double companionWait_ = 0;   // seconds in the run's own waits for the companion
   RunResult result_;
   PhaseLaps laps_;
 };
@@ -414,13 +444,19 @@ void Driver::StopCheck() {
 void Driver::GenerationBody() {
   auto& R = sim_.R;
   SlideWindows();
-  if (sim_.P.LibraryProb != 0) {
+  if (sim_.P.LibraryProb != 0 && DeferCompanionWait()) {
+    QueueCompanionWait();
+  } else if (sim_.P.LibraryProb != 0) {
     // A stop while the companion is awaited (Exit key, Exit button, Ctrl-C) ends the
     // generation here, before the raise; the end of the run writes the checkpoint.
     // The companion reacts to the signal file: it and everything before it must be on disk.
     sim_.Files.WaitFor(signalTicket_);
+    ShowWarnings();
+    auto waitStart = std::chrono::steady_clock::now();
     WaitForCompanion(sim_, host_, signalFile_, &companion_);
     if (!R.ExitRequested && R.RunGen > 1 && !ReadMape(sim_, host_)) R.ExitRequested = true;
+    companionWait_ +=
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - waitStart).count();
     if (R.ExitRequested) {
       if (host_.ExitPressed()) {
         R.ExitPressed = true;
@@ -473,6 +509,82 @@ void Driver::GenerationBody() {
   laps_.Lap(Phase::OtherFiles);
 }
 
+// The run needs the companion's answer only in a learning generation, which reads Mape.txt and
+// the library. Before the other generations the writer thread waits for it, in its place among
+// the writes: the data and window files, the next signal file and everything after them are
+// written once the companion has served, as a direct run writes them, while the run computes on.
+bool Driver::DeferCompanionWait() const {
+  if (!sim_.Files.HasWriter() || sim_.P.G_Gap <= 1) return false;
+  return (sim_.R.RunGen + 1) % sim_.P.G_Gap != 1;
+}
+
+void Driver::QueueCompanionWait() {
+  const std::string signal = signalFile_;
+  const int32_t gen = sim_.R.RunGen;
+  const double price = static_cast<double>(sim_.M.NewPrice);
+  sim_.Files.Run({}, [this, signal, gen, price](std::string&) {
+    WaitHooks hooks{[this] { return stopWaits_.load(); },
+                    {},
+                    [this](const std::string& msg) {
+                      std::lock_guard lock(warningsLock_);
+                      warnings_.push_back(msg);
+                    }};
+    WaitEnd end = AwaitCompanion(sim_, hooks, signal, &companion_);
+    // Mape.txt is checked as a direct run reads it, though only a learning generation uses it.
+    if (end == WaitEnd::Served && gen > 1) end = ReadMapeFile(sim_, hooks, writerMape_);
+    if (end != WaitEnd::Served) throw StoppedAtCompanion(gen, price, end == WaitEnd::StopPressed);
+  });
+}
+
+void Driver::ShowWarnings() {
+  std::vector<std::string> shown;
+  {
+    std::lock_guard lock(warningsLock_);
+    shown.swap(warnings_);
+  }
+  for (const std::string& w : shown) host_.Warn(w);
+}
+
+void Driver::WhileWaiting(std::chrono::steady_clock::duration waited) {
+  host_.ProcessMessages();
+  ShowWarnings();
+  // A stop pressed while the run waits: a wait of the writer for the companion is given up once
+  // the run has waited half a second, so that a companion that answers still lets the writes of
+  // the generations computed so far be made.
+  if (host_.ExitPressed() && waited >= std::chrono::milliseconds(500)) stopWaits_ = true;
+}
+
+// The writer stopped at the wait for the companion in generation s.Gen: the files are those of a
+// run that stopped there, and the checkpoint of that generation, written before the wait, is
+// Backup1.txt. What the run computed after it is dropped; the end is that of such a stop.
+void Driver::StopAtCompanion(const StoppedAtCompanion& s) {
+  try {
+    StopWriter();
+  } catch (const std::exception&) {
+    // The writer made no write after the wait, so nothing else can have failed.
+  }
+  sim_.R.ExitRequested = true;
+  result_.End = RunEnd::Stopped;
+  result_.LastGen = s.Gen;
+  result_.LastPrice = s.Price;
+  stoppedAtWait_ = true;
+  if (s.Pressed) {
+    sim_.R.ExitPressed = true;
+    Key("Exit", "1");
+    Key("No_Memory", "1");
+    result_.Message = "stopped on request";
+  } else {
+    result_.Message = "the Exit key of " + ini_ + " was set to 1";
+  }
+  Msg("Stopped in generation " + FormatInt(s.Gen) +
+      " while the companion was awaited; the run resumes there");
+  DisposeList(sim_);
+  sim_.Data1File.Close();
+  sim_.Data2File.Close();
+  CloseKeptFiles();
+  Key("Running", "0");
+}
+
 bool Driver::LoopGeneration() {
   laps_.Start();
   try {
@@ -495,6 +607,9 @@ bool Driver::LoopGeneration() {
     // generation is computed.
     sim_.Files.Commit();
     if (laps_.Times()) ++laps_.Times()->Generations;
+  } catch (const StoppedAtCompanion& s) {
+    StopAtCompanion(s);
+    return false;
   } catch (const std::exception& e) {
     ErrorPath(e.what());
     return false;
@@ -507,9 +622,12 @@ void Driver::ErrorPath(const std::string& msg) {
   result_.End = RunEnd::Failed;
   result_.Message = msg;
   // The writes of the generations before are made first. A write that failed there came
-  // before this error in a direct run, so its message is the one reported.
+  // before this error in a direct run, so its message is the one reported; a stop at a wait
+  // for the companion came before it too, and the run ends as that stop.
   try {
     StopWriter();
+  } catch (const StoppedAtCompanion& s) {
+    return StopAtCompanion(s);
   } catch (const std::exception& e) {
     result_.Message = e.what();
   }
@@ -589,17 +707,29 @@ RunResult Driver::Run() {
     result_.FirstGen = result_.LastGen = sim_.R.RunGen;
     return result_;
   }
-  if (sim_.WriterThread) sim_.Files.StartWriter();
+  if (sim_.WriterThread) {
+    sim_.Files.StartWriter();
+    sim_.Files.SetIdle([this](auto waited) { WhileWaiting(waited); }, std::chrono::milliseconds(5));
+  }
+  struct NoIdle {
+    FileQueue& q;
+    ~NoIdle() { q.SetIdle({}, std::chrono::milliseconds(5)); }
+  } noIdle{sim_.Files};
   while (sim_.R.RunGen < sim_.R.Gen_No && !sim_.R.ExitRequested) {
     if (!LoopGeneration()) {
-      result_.LastGen = sim_.R.RunGen;
-      result_.LastPrice = sim_.M.NewPrice;
+      if (!stoppedAtWait_) {
+        result_.LastGen = sim_.R.RunGen;
+        result_.LastPrice = sim_.M.NewPrice;
+      }
       return result_;
     }
   }
   try {
     // The end of the run writes directly, after the writes of the last generations.
     StopWriter();
+  } catch (const StoppedAtCompanion& s) {
+    StopAtCompanion(s);
+    return result_;
   } catch (const std::exception& e) {
     ErrorPath(e.what());
     result_.LastGen = sim_.R.RunGen;
@@ -617,7 +747,9 @@ RunResult Driver::Run() {
 RunResult RunSimulation(Simulation& sim, Host& host, Clock& clock, const std::string& iniFile,
                         const std::string& appDir, PhaseTimes* times) {
   Driver d(sim, host, clock, iniFile, appDir, times);
-  return d.Run();
+  RunResult r = d.Run();
+  r.WaitSeconds = sim.Files.WaitedSeconds() + d.CompanionWait();
+  return r;
 }
 
 } // namespace zupo

@@ -17,6 +17,8 @@ struct RunResult {
   int32_t FirstGen = 0; // the generation the run started from (0: fresh start)
   int32_t LastGen = 0;  // RunGen at the end
   long double LastPrice = 0;
+  // Wall time the run's thread spent waiting for its writer thread and for the companion.
+  double WaitSeconds = 0;
 };
 
 // Where the time of the loop generations goes, summed over the run.

@@ -107,6 +107,45 @@ TEST(FileQueue, FirstErrorStopsLaterWritesAndIsThrownOnce) {
   EXPECT_TRUE(test::FailsNaming([&] { q2.InPlace(bad, "lost"); }, bad));
 }
 
+// A write that waits for something the caller must do (in the run: the Exit button while the
+// writer waits for the companion) is released from the caller's idle calls, and the error a task
+// throws reaches the caller with its own type, so that the run can tell a stop from a failure.
+TEST(FileQueue, CallerStaysAliveWhileAWriteWaitsAndSeesTheTaskStop) {
+  struct Stop {
+    int gen;
+  };
+  FileQueue q;
+  q.StartWriter(2);
+  std::atomic<bool> released{false};
+  std::vector<double> waited; // by the caller's thread only
+  q.SetIdle(
+      [&](std::chrono::steady_clock::duration w) {
+        waited.push_back(std::chrono::duration<double>(w).count());
+        if (waited.back() >= 0.03) released = true;
+      },
+      std::chrono::milliseconds(2));
+  bool ran = false;
+  q.Run({}, [&](std::string&) {
+    for (int k = 0; k < 2000 && !released; ++k)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!released) return; // not released: the idle calls never came
+    ran = true;
+    throw Stop{7};
+  });
+  q.Run({}, [](std::string&) { ADD_FAILURE() << "a write after the stop was made"; });
+  try {
+    q.Sync();
+    ADD_FAILURE() << "the stop was not thrown";
+  } catch (const Stop& s) {
+    EXPECT_EQ(s.gen, 7);
+  }
+  EXPECT_TRUE(ran);
+  ASSERT_GE(waited.size(), 2u);
+  EXPECT_TRUE(std::is_sorted(waited.begin(), waited.end()));
+  EXPECT_GE(q.WaitedSeconds(), 0.03);
+  q.StopWriter();
+}
+
 // The producer never runs more than maxPending hand-overs ahead of the disk.
 TEST(FileQueue, CommitWaitsWhenTheWriterFallsBehind) {
   test::TempDir d;

@@ -1,10 +1,13 @@
 // Whole runs of zupo-cli with the real companion ZupoAp (built beside it) keeping the library.
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <map>
 #include <sstream>
 #include <thread>
 
+#include "core/format.h"
 #include "core/paths.h"
 #include "e2e/e2e_util.h"
 #include "library/service.h"
@@ -154,6 +157,131 @@ TEST(CompanionEndToEnd, CtrlCWhileWaitingStopsWithACheckpoint) {
 
   EXPECT_EQ(Cli(d, "7"), 0);
   EXPECT_EQ(RowGens(d), Range(1, 40));
+}
+
+// The files of b that are missing from a or differ, and those of a missing from b ("" when the
+// two folders hold the same files with the same bytes; the run's lock aside).
+std::string Differences(const TempDir& a, const TempDir& b) {
+  auto filesOf = [](const TempDir& d) {
+    std::map<std::string, std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(d.Path()))
+      if (e.is_regular_file() && e.path().filename() != "zupo.lock")
+        files[fs::relative(e.path(), d.Path()).string()] = test::ReadText(e.path().string());
+    return files;
+  };
+  auto fa = filesOf(a), fb = filesOf(b);
+  std::string out;
+  for (const auto& [f, text] : fb)
+    if (!fa.count(f) || fa[f] != text) out += (fa.count(f) ? "differs: " : "missing: ") + f + "\n";
+  for (const auto& [f, text] : fa)
+    if (!fb.count(f)) out += "extra: " + f + "\n";
+  return out;
+}
+
+// A stand-in companion on a thread of the test: it removes the signal files of generations
+// from..until-1 as they come and leaves the later ones. The library and Mape.txt were laid down
+// before the run and do not change, so what the run computes does not depend on timing.
+class StandIn {
+public:
+  StandIn(const TempDir& d, int from, int until)
+      : thread_([this, dir = RunDir(d), from, until] {
+          for (int g = from; g < until && !done_;) {
+            if (fs::remove(dir + "/Gen" + std::to_string(g)))
+              ++g;
+            else
+              std::this_thread::sleep_for(std::chrono::microseconds(200));
+          }
+          served_ = true;
+        }) {}
+  // Waits (a few seconds at most) until the last signal file has been served, as the real
+  // companion serves the last one after the run has ended.
+  ~StandIn() {
+    for (int k = 0; k < 5000 && !served_; ++k)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    done_ = true;
+    thread_.join();
+  }
+
+private:
+  std::atomic<bool> done_{false}, served_{false};
+  std::thread thread_;
+};
+
+// The example with LibraryProb 30 and G_Gap 3, its library taken from the population of a short
+// run without it.
+void PrepareLibraryRun(const TempDir& d) {
+  TempDir first;
+  Prepare(first, {{"Gen_No", "2"}}); // both halves of the population are written
+  RecordingHost host;
+  ASSERT_EQ(RunIn(first, host).End, RunEnd::Finished);
+  Prepare(d, {{"LibraryProb", "30"}, {"G_Gap", "3"}, {"Gen_No", "20"}});
+  for (int k = 0; k <= 9; ++k) {
+    std::string folder = "/" + std::to_string(k);
+    fs::create_directories(d / ("lib" + folder));
+    for (const auto& e : fs::directory_iterator(RunDir(first) + folder))
+      if (e.path().filename().string()[0] == 'T')
+        fs::copy_file(e.path(), d / ("lib" + folder + "/" + e.path().filename().string()));
+  }
+  std::string mape;
+  for (int w = 1; w <= MaxTraders; ++w) mape += FormatFixed((w % 37) * 0.01L, 0, 4) + "\r\n";
+  test::WriteText(RunDir(d) + "/Mape.txt", mape);
+}
+
+RunResult RunWith(const TempDir& d, bool writerThread, RecordingHost& host) {
+  FixedClock clock(11);
+  auto sim = std::make_unique<Simulation>();
+  sim->WriterThread = writerThread;
+  return RunSimulation(*sim, host, clock, Ini(d), d.Path() + "/");
+}
+
+// The run's writer thread waits for the companion in its place among the writes while the run
+// computes on. A stop at such a wait (the Exit key, or the Exit button held while the run waits)
+// must leave exactly the files of a run that writes directly and stops at its own wait: nothing
+// the run computed after the wait is written. The resumed runs end alike too.
+TEST(CompanionEndToEnd, StopAtAWaitOfTheWriterLeavesTheFilesOfADirectRun) {
+  for (bool byKey : {true, false}) {
+    SCOPED_TRACE(byKey ? "Exit key" : "Exit button");
+    TempDir direct, queued;
+    for (const TempDir* d : {&direct, &queued}) {
+      PrepareLibraryRun(*d);
+      const bool writer = d == &queued;
+      RecordingHost host;
+      // Once the checkpoint of generation 13 is written, the run is (or its writer is) waiting
+      // for the signal file of generation 12, which the stand-in leaves.
+      host.OnPump = [&, d] {
+        if (host.Pressed || Key(*d, "Exit") == "1" || Key(*d, "Stop_No") != "13") return;
+        if (byKey)
+          IniWrite(Ini(*d), "Common", "Exit", "1");
+        else
+          host.Pressed = true;
+      };
+      {
+        StandIn companion(*d, 1, 12);
+        RunResult r = RunWith(*d, writer, host);
+        EXPECT_EQ(r.End, RunEnd::Stopped) << r.Message;
+        EXPECT_EQ(r.LastGen, 13);
+      }
+      if (writer) { // the run had computed past the wait
+        ASSERT_FALSE(host.Log.empty());
+        EXPECT_EQ(host.Log.back().substr(host.Log.back().find(' ') + 1),
+                  "Stopped in generation 13 while the companion was awaited; the run resumes "
+                  "there");
+      }
+      EXPECT_EQ(Key(*d, "Stop_No"), "13");
+      EXPECT_EQ(Key(*d, "No_Memory"), byKey ? "0" : "1");
+      EXPECT_EQ(RowGens(*d), Range(1, 13));
+    }
+    EXPECT_EQ(Differences(queued, direct), "");
+
+    for (const TempDir* d : {&direct, &queued}) {
+      StandIn companion(*d, 12, 20);
+      RecordingHost host;
+      RunResult r = RunWith(*d, d == &queued, host);
+      EXPECT_EQ(r.End, RunEnd::Finished) << r.Message;
+      EXPECT_EQ(RowGens(*d), Range(1, 20));
+    }
+    EXPECT_EQ(Differences(queued, direct), "");
+  }
 }
 
 } // namespace
