@@ -606,6 +606,7 @@ bool Driver::LoopGeneration() {
     // The generation's writes go to the writer thread, which makes them while the next
     // generation is computed.
     sim_.Files.Commit();
+    if (sim_.P.LibraryProb != 0) ShowWarnings();
     if (laps_.Times()) ++laps_.Times()->Generations;
   } catch (const StoppedAtCompanion& s) {
     StopAtCompanion(s);
