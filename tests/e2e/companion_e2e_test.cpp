@@ -284,5 +284,23 @@ TEST(CompanionEndToEnd, StopAtAWaitOfTheWriterLeavesTheFilesOfADirectRun) {
   }
 }
 
+// A Mape.txt that cannot be read ends the run with an error naming the file and line, though the
+// generation that reads it first does not learn, and leaves the files of a direct run.
+TEST(CompanionEndToEnd, BadMapeFailsTheRunWhereverItIsRead) {
+  TempDir direct, queued;
+  for (const TempDir* d : {&direct, &queued}) {
+    PrepareLibraryRun(*d);
+    std::string mape = test::ReadText(RunDir(*d) + "/Mape.txt");
+    test::WriteText(RunDir(*d) + "/Mape.txt", mape.replace(8 * 8, 6, "0.0x1!"));
+    StandIn companion(*d, 1, 2); // generation 2 reads Mape.txt first
+    RecordingHost host;
+    RunResult r = RunWith(*d, d == &queued, host);
+    EXPECT_EQ(r.End, RunEnd::Failed);
+    EXPECT_NE(r.Message.find("Mape.txt line 9: \"0.0x1!\" is not a number"), std::string::npos)
+        << r.Message;
+  }
+  EXPECT_EQ(Differences(queued, direct), "");
+}
+
 } // namespace
 } // namespace zupo
