@@ -36,6 +36,8 @@ void Nap(Steady::duration waited) {
   std::this_thread::sleep_for(d);
 }
 
+constexpr auto KeyEvery = std::chrono::milliseconds(5);
+
 bool ExitKeySet(const Simulation& sim) {
   return ReadIniStr("Common", "Exit", sim.IniFileName) == "1";
 }
@@ -139,9 +141,15 @@ WaitEnd AwaitCompanion(const Simulation& sim, const WaitHooks& hooks, const std:
                        CompanionLink* link) {
   auto start = Steady::now();
   auto lastStart = start;
+  // The key is read at the first look and then every few milliseconds, not at every nap: each
+  // read parses the whole configuration file.
+  auto keyRead = start - KeyEvery;
   try {
     while (FileExists(signalFile)) {
-      if (ExitKeySet(sim)) return WaitEnd::ExitKey;
+      if (Steady::now() - keyRead >= KeyEvery) {
+        if (ExitKeySet(sim)) return WaitEnd::ExitKey;
+        keyRead = Steady::now();
+      }
       if (hooks.StopPressed()) return WaitEnd::StopPressed;
       if (hooks.Pump) hooks.Pump();
       Reap(link);
