@@ -44,24 +44,16 @@ public:
   std::string Ini() const { return d_ / "Zupo.ini"; }
   std::string Path(const std::string& name) const { return d_ / name; }
   void Population(int g, const std::function<std::string(int)>& make, bool signal = true) const {
-    int base = HalfOfGeneration(g);
-    for (int i = 1; i <= MaxTraders; ++i) {
-      char name[32];
-      std::snprintf(name, sizeof name, "run/%d/T%04d.dat", std::min((base + i) / 100, 9), base + i);
-      test::WriteText(d_ / name, make(i));
-    }
+    for (int i = 1; i <= MaxTraders; ++i) test::WriteText(Model(HalfOfGeneration(g) + i), make(i));
     if (signal) test::WriteText(d_ / ("run/Gen" + std::to_string(g)), "");
   }
-  std::string Model(int n) const {
+  // Model file n of the run ("run") or of the library ("lib").
+  std::string Model(int n, const char* folder = "run") const {
     char name[32];
-    std::snprintf(name, sizeof name, "run/%d/T%04d.dat", std::min(n / 100, 9), n);
+    std::snprintf(name, sizeof name, "%s/%d/T%04d.dat", folder, std::min(n / 100, 9), n);
     return d_ / name;
   }
-  std::string Library(int n) const {
-    char name[32];
-    std::snprintf(name, sizeof name, "lib/%d/T%04d.dat", std::min(n / 100, 9), n);
-    return d_ / name;
-  }
+  std::string Library(int n) const { return Model(n, "lib"); }
 
 private:
   TempDir d_;

@@ -137,21 +137,14 @@ TEST_F(ReportEndToEnd, StoppedRunIsReportedUpToItsLastCompleteRow) {
   EXPECT_NE(html.find("Burn-in left out: generations before 20."), std::string::npos);
 }
 
-TEST_F(ReportEndToEnd, DamagedOrMissingTableIsAnErrorNamingFileAndLine) {
+// The reading of a damaged table is tested on its own; here the program reports such an error
+// and writes no report.
+TEST_F(ReportEndToEnd, MissingTableIsAnErrorNamingTheFile) {
   TempDir d;
   CopyRun(d);
-  std::string data1 = test::ReadText(d / "run/Data1.txt");
-  size_t row5 = 0;
-  for (int line = 0; line < 5; ++line) row5 = data1.find('\n', row5) + 1;
-  data1.replace(row5 + 10, 3, "x.y");
-  test::WriteText(d / "run/Data1.txt", data1);
   std::string out;
-  EXPECT_EQ(Shell(std::string(ZUPO_REPORT) + " " + d.Path(), d, &out), 1);
-  EXPECT_NE(out.find("zupo-report: " + d / "run/Data1.txt line 6: field 2 \""), std::string::npos)
-      << out;
-
   fs::remove(d / "run/Data1.txt");
-  EXPECT_EQ(Shell(std::string(ZUPO_REPORT) + " " + d.Path(), d, &out), 1);
+  ASSERT_EQ(Shell(std::string(ZUPO_REPORT) + " " + d.Path(), d, &out), 1);
   EXPECT_EQ(out, "zupo-report: " + d / "run/Data1.txt" + ": the statistics table does not exist\n");
   EXPECT_FALSE(fs::exists(d / "report/report.html"));
 }

@@ -9,13 +9,9 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
-#include <filesystem>
-#include <fstream>
-#include <map>
 
 #include "core/format.h"
-#include "core/ini.h"
-#include "testutil.h"
+#include "e2e/e2e_util.h"
 #include "ui/main_window.h"
 #include "ui/message_log.h"
 #include "ui/price_chart.h"
@@ -23,8 +19,7 @@
 namespace zupo {
 namespace {
 
-namespace fs = std::filesystem;
-using test::TempDir;
+using namespace e2e;
 
 // Answers every modal message box that opens, recording its icon and text.
 class BoxCloser : public QObject {
@@ -44,18 +39,9 @@ private:
   QTimer timer_;
 };
 
-// A copy of the example run folder with some keys changed.
-void Prepare(const TempDir& d, const std::map<std::string, std::string>& keys) {
-  fs::copy(ZUPO_SOURCE_DIR "/examples/default", d.Path(),
-           fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-  for (const auto& [k, v] : keys)
-    IniWrite(d / "Zupo.ini",
-             k == "Gen_No" || k == "G_Gap" || k == "LibraryProb" ? "Traders" : "Common", k, v);
-}
-
 std::unique_ptr<TForm1> MakeWindow(const TempDir& d, uint32_t seed = 1) {
   return std::make_unique<TForm1>(
-      RunSetup{d / "Zupo.ini", d.Path() + "/", std::make_unique<FixedClock>(seed)});
+      RunSetup{Ini(d), d.Path() + "/", std::make_unique<FixedClock>(seed)});
 }
 
 // Shows the window, which starts the run, and waits for its end; the exit status, or -1.
@@ -65,21 +51,6 @@ int RunToEnd(TForm1& w) {
   w.activateWindow();
   if (!ended.wait(180000)) return -1;
   return ended.takeFirst().at(0).toInt();
-}
-
-std::string Key(const TempDir& d, const std::string& key) {
-  return ReadIniStr("Common", key, d / "Zupo.ini");
-}
-
-// Whether the statistics rows are those of generations 1..last, in order.
-bool RowsUpTo(const TempDir& d, int last) {
-  std::ifstream in(d / "run/Data1.txt");
-  std::string line;
-  std::getline(in, line); // header
-  int gen = 0;
-  while (std::getline(in, line))
-    if (std::stoi(line.substr(0, 5)) != ++gen) return false;
-  return gen == last;
 }
 
 // What the text box must show: the log's lines, one per text line.
@@ -217,7 +188,7 @@ private slots:
     QCOMPARE(w->Chart1()->Points().back().y(), double(w->Result().LastPrice));
     QVERIFY(w->StatusText()->text().startsWith("Free Disk Space : "));
     QCOMPARE(Key(d, "Running") + Key(d, "Stop_No"), std::string("00"));
-    QVERIFY(RowsUpTo(d, 3));
+    QCOMPARE(RowGens(d), Range(1, 3));
   }
 
   // The Exit button (a real click) and closing the window both stop the run at the end of the
@@ -264,7 +235,7 @@ private slots:
     w->FormActivate();
     QTest::qWait(300);
     QCOMPARE(ended.count(), 0);
-    QVERIFY(RowsUpTo(d, 2));
+    QCOMPARE(RowGens(d), Range(1, 2));
   }
 
 private:
@@ -284,13 +255,13 @@ private:
     QCOMPARE(Key(d, "Stop_No") + Key(d, "Exit") + Key(d, "No_Memory") + Key(d, "Running"),
              std::string("5110"));
     QVERIFY(test::ReadText(d / "run/Backup1.txt").rfind("GEN=5  First=", 0) == 0);
-    QVERIFY(RowsUpTo(d, 5));
+    QCOMPARE(RowGens(d), Range(1, 5));
     // The window stays open until the program ends the run.
     QVERIFY(w->isVisible());
 
     auto again = MakeWindow(d, 6);
     QCOMPARE(RunToEnd(*again), 0);
-    QVERIFY(RowsUpTo(d, 9));
+    QCOMPARE(RowGens(d), Range(1, 9));
     QCOMPARE(again->Chart1()->Points().front().x(), 6.0);
     QCOMPARE(again->edtMsg()->Line(0), QString("edtMsg"));
     QCOMPARE(again->edtMsg()->Line(1), QString("1: Processing Generation     6"));
