@@ -154,9 +154,6 @@ private slots:
     QVERIFY2(QRegularExpression("^Free Disk Space : [0-9.]+(E[0-9]+)?MB$").match(text).hasMatch(),
              qPrintable(text));
     QVERIFY(!w->ExitPressed());
-  }
-
-  void formatsTheFreeDiskText() {
     QCOMPARE(FreeDiskText(81234.5), QString("Free Disk Space : 81234.5MB"));
     QCOMPARE(FreeDiskText(-0.000001), QString("Free Disk Space : -1E-6MB")); // a failed query
   }
