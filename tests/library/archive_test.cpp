@@ -170,8 +170,9 @@ TEST_F(Scoring, EqualsMapeScoreBitForBitWithAndWithoutForecastsAhead) {
   std::vector<MapeScorer::Memo> memos(models.size());
   MapeScorer scorer;
   // Per generation: the windows slide (s), stay (=), change at position 50 (x) or 110 (y); A
-  // takes the forecasts ahead before the next generation.
-  const char* steps = "sss=sxssAsAs=AyAsAsAsAs";
+  // takes the forecasts ahead before the next generation ("Ass": the second slide must not use
+  // them).
+  const char* steps = "sss=sxssAsAs=AyAssAsAsAs";
   for (const char* s = steps; *s; ++s) {
     if (*s == 'A') {
       RunState before = sim.R;

@@ -74,32 +74,30 @@ private slots:
       QString Expected;
       int Lines;
     };
-    for (const Case& c : {Case{true, 5, 0, first, 6}, Case{true, 199, 199, "199: x", 200},
-                          Case{true, 200, 0, "200: x", 200}, Case{true, 201, 1, "201: x", 200},
-                          Case{false, 150, 0, "edtMsg", 151}, Case{false, 599, 199, "599: x", 200}})
-      check(c.Fresh, c.Written, c.Index, c.Expected, c.Lines);
-  }
-
-private:
-  void check(bool fresh, int written, int index, const QString& expected, int lines) {
-    TempDir d;
-    auto w = MakeWindow(d);
-    if (fresh) w->ReplaceFirstLogLine("Processing Generation        1 ");
-    // The text box is brought up to date now and then, as the window does before it repaints.
-    for (int n = 1; n <= written; ++n) {
-      w->Output_msg(n, FormatInt(n) + ": x");
-      if (n % 37 == 0) w->edtMsg()->Show();
+    for (const Case& c :
+         {Case{true, 5, 0, first, 6}, Case{true, 199, 199, "199: x", 200},
+          Case{true, 200, 0, "200: x", 200}, Case{true, 201, 1, "201: x", 200},
+          Case{false, 150, 0, "edtMsg", 151}, Case{false, 599, 199, "599: x", 200}}) {
+      TempDir d;
+      auto w = MakeWindow(d);
+      if (c.Fresh) w->ReplaceFirstLogLine(first.toStdString());
+      // The text box is brought up to date now and then, as the window does before it repaints.
+      for (int n = 1; n <= c.Written; ++n) {
+        w->Output_msg(n, FormatInt(n) + ": x");
+        if (n % 37 == 0) w->edtMsg()->Show();
+      }
+      QCOMPARE(w->edtMsg()->Line(c.Index), c.Expected);
+      QCOMPARE(w->edtMsg()->LineCount(), c.Lines);
+      w->edtMsg()->Show();
+      QCOMPARE(w->edtMsg()->toPlainText(), ShownText(*w->edtMsg()));
+      // The box shows the line written last, also inside the ring.
+      QCOMPARE(w->edtMsg()->textCursor().blockNumber(), c.Written % 200);
     }
-    QCOMPARE(w->edtMsg()->Line(index), expected);
-    QCOMPARE(w->edtMsg()->LineCount(), lines);
-    w->edtMsg()->Show();
-    QCOMPARE(w->edtMsg()->toPlainText(), ShownText(*w->edtMsg()));
-    // The box shows the line written last, also inside the ring.
-    QCOMPARE(w->edtMsg()->textCursor().blockNumber(), written % 200);
   }
 };
 
-// The price chart: the first 500 points after the start, then the latest 500.
+// The price chart: the first 500 points after the start, then the latest 500; the bottom axis
+// spans a full page of 500 generations from the oldest point.
 class PriceChartWindow : public QObject {
   Q_OBJECT
 private slots:
@@ -108,20 +106,15 @@ private slots:
       int StartGen, LastGen, FirstShown, Count;
     };
     for (const Case& c : {Case{0, 500, 1, 500}, Case{0, 501, 2, 500}, Case{40, 100, 41, 60},
-                          Case{40, 540, 41, 500}, Case{40, 541, 42, 500}})
-      check(c.StartGen, c.LastGen, c.FirstShown, c.Count);
-  }
-
-private:
-  void check(int startGen, int lastGen, int firstShown, int count) {
-    PriceChart chart;
-    for (int g = startGen + 1; g <= lastGen; ++g) chart.AddPoint(g, 100 + g % 7, startGen);
-    chart.Refresh();
-    QCOMPARE(chart.Series1()->count(), count);
-    QCOMPARE(chart.Series1()->at(0).x(), double(firstShown));
-    // The bottom axis spans a full page of 500 generations from the oldest point.
-    QCOMPARE(chart.BottomAxis()->max(), double(firstShown + 499));
-    QVERIFY(chart.LeftAxis()->min() <= 100 && chart.LeftAxis()->max() >= 106);
+                          Case{40, 540, 41, 500}, Case{40, 541, 42, 500}}) {
+      PriceChart chart;
+      for (int g = c.StartGen + 1; g <= c.LastGen; ++g) chart.AddPoint(g, 100 + g % 7, c.StartGen);
+      chart.Refresh();
+      QCOMPARE(chart.Series1()->count(), c.Count);
+      QCOMPARE(chart.Series1()->at(0).x(), double(c.FirstShown));
+      QCOMPARE(chart.BottomAxis()->max(), double(c.FirstShown + 499));
+      QVERIFY(chart.LeftAxis()->min() <= 100 && chart.LeftAxis()->max() >= 106);
+    }
   }
 };
 
