@@ -149,7 +149,6 @@ TEST_F(PlanTest, EveryRefusalNamesItsCauseAndWritesNothing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TearDown();
     fs::remove_all(base_);
     fs::remove_all(study_);
     SetUp();
