@@ -61,8 +61,7 @@ TEST(EndToEnd, FreshRunWritesEveryFileInItsFormat) {
 TEST(EndToEnd, SameSeedGivesTheKeptResults) {
   TempDir a;
   Prepare(a, {{"Gen_No", "4"}, {"G_Gap", "2"}});
-  RecordingHost host;
-  ASSERT_EQ(RunIn(a, host, 7).End, RunEnd::Finished);
+  ASSERT_EQ(EndOf(a, 7), RunEnd::Finished);
   const std::string kept = ZUPO_SOURCE_DIR "/tests/e2e/expected/";
   for (const std::string f :
        {"run/Data1.txt", "run/0/Best0005.dat", "run/History1.w", "Data.txt"}) {
@@ -97,16 +96,13 @@ TEST(EndToEnd, ExitButtonStopsWithCheckpointAndResumeContinues) {
 TEST(EndToEnd, FreshRunReplacesACheckpointLeftByAnEarlierRun) {
   TempDir d;
   Prepare(d, {{"Gen_No", "2"}, {"G_Gap", "2"}});
-  RecordingHost first;
-  ASSERT_EQ(RunIn(d, first, 1).End, RunEnd::Finished);
+  ASSERT_EQ(EndOf(d, 1), RunEnd::Finished);
   std::string earlier = test::ReadText(RunDir(d) + "/Backup1.txt");
   ASSERT_EQ(earlier.rfind("GEN=1  First=", 0), 0u);
   // A new fresh run (other seed) stopped at generation 2: its own generation-1 checkpoint must
   // have replaced the earlier run's, which a resume would otherwise mix into this run.
   IniWrite(Ini(d), "Traders", "Gen_No", "5");
-  RecordingHost second;
-  second.PressExitAtGen = 2;
-  ASSERT_EQ(RunIn(d, second, 2).End, RunEnd::Stopped);
+  ASSERT_EQ(EndOf(d, 2, 2), RunEnd::Stopped);
   std::string previous = test::ReadText(RunDir(d) + "/Backup11.txt");
   EXPECT_EQ(previous.rfind("GEN=1  First=", 0), 0u);
   EXPECT_NE(previous, earlier);
@@ -117,8 +113,7 @@ TEST(EndToEnd, EdgesOfTheGenerationLoop) {
     TempDir d;
     Prepare(d, {{"Gen_No", "1"}});
     std::string before = test::ReadText(d / "Data.txt");
-    RecordingHost host;
-    ASSERT_EQ(RunIn(d, host).End, RunEnd::Finished);
+    ASSERT_EQ(EndOf(d), RunEnd::Finished);
     EXPECT_EQ(RowGens(d), Range(1, 1));
     EXPECT_EQ(Key(d, "Stop_No"), "0");
     EXPECT_FALSE(fs::exists(RunDir(d) + "/Backup1.txt"));
@@ -127,9 +122,7 @@ TEST(EndToEnd, EdgesOfTheGenerationLoop) {
   { // A resume at or after Gen_No runs no generation and ends as finished.
     TempDir d;
     Prepare(d, {{"Gen_No", "5"}, {"G_Gap", "2"}});
-    RecordingHost host;
-    host.PressExitAtGen = 3;
-    ASSERT_EQ(RunIn(d, host).End, RunEnd::Stopped);
+    ASSERT_EQ(EndOf(d, 11, 3), RunEnd::Stopped);
     IniWrite(Ini(d), "Traders", "Gen_No", "3");
     RecordingHost again;
     ASSERT_EQ(RunIn(d, again).End, RunEnd::Finished);
@@ -141,8 +134,7 @@ TEST(EndToEnd, EdgesOfTheGenerationLoop) {
   for (auto [gap, k, one] : {std::tuple{"1", true, false}, {"2", true, true}, {"3", false, true}}) {
     TempDir d;
     Prepare(d, {{"Gen_No", "3"}, {"G_Gap", gap}});
-    RecordingHost host;
-    ASSERT_EQ(RunIn(d, host).End, RunEnd::Finished) << gap;
+    ASSERT_EQ(EndOf(d), RunEnd::Finished) << gap;
     EXPECT_EQ(fs::exists(RunDir(d) + "/Historyk.f"), k) << "G_Gap " << gap;
     EXPECT_EQ(fs::exists(RunDir(d) + "/History1.h"), one) << "G_Gap " << gap;
   }
@@ -155,8 +147,7 @@ TEST(EndToEnd, CompanionStartsDetachedInTheRunFolderWithoutArguments) {
   test::WriteText(d / "ZupoAp", "#!/bin/sh\n{ pwd; echo \"$ZUPO_INI\"; echo $#; } > started.tmp\n"
                                 "mv started.tmp started.txt\n");
   fs::permissions(d / "ZupoAp", fs::perms::owner_all);
-  RecordingHost host;
-  ASSERT_EQ(RunIn(d, host).End, RunEnd::Finished);
+  ASSERT_EQ(EndOf(d), RunEnd::Finished);
   for (int k = 0; k < 500 && !fs::exists(d / "started.txt"); ++k)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   std::string real = fs::canonical(d.Path()).string();

@@ -1,6 +1,6 @@
 #pragma once
 // Helpers of the end-to-end tests: copies of the bundled example run by the real driver with a
-// recording host, or by zupo-cli as a child process.
+// recording host, or by zupo-cli as a child process (where the test program knows ZUPO_CLI).
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -50,6 +50,13 @@ inline RunResult RunIn(const TempDir& d, RecordingHost& host, uint32_t seed = 11
   return RunSimulation(*sim, host, clock, Ini(d), d.Path() + "/");
 }
 
+// How a run of the folder with a fresh host ends; Exit is pressed when generation exitAt shows.
+inline RunEnd EndOf(const TempDir& d, uint32_t seed = 11, int32_t exitAt = -1) {
+  RecordingHost host;
+  host.PressExitAtGen = exitAt;
+  return RunIn(d, host, seed).End;
+}
+
 inline std::string Key(const TempDir& d, const std::string& key) {
   return ReadIniStr("Common", key, Ini(d));
 }
@@ -75,6 +82,7 @@ inline int CountLines(const std::string& text) {
   return n;
 }
 
+#ifdef ZUPO_CLI
 // The exit status of a child (-1 when a signal ended it).
 inline int ExitStatus(pid_t pid) {
   int status = 0;
@@ -114,5 +122,6 @@ inline void WaitForRows(const TempDir& d, int n) {
          !(fs::exists(p) && CountLines(test::ReadText(p)) >= 1 + n))
     std::this_thread::sleep_for(std::chrono::microseconds(200));
 }
+#endif
 
 } // namespace zupo::e2e

@@ -19,7 +19,8 @@ std::string Data1(const TempDir& d) {
 }
 
 // The message of the RunError a run raises at start-up ("" when it starts).
-std::string StartError(const TempDir& d, RecordingHost& host) {
+std::string StartError(const TempDir& d) {
+  RecordingHost host;
   try {
     RunIn(d, host);
   } catch (const RunError& e) {
@@ -51,8 +52,7 @@ void ExpectLagsFollowThePrices(const TempDir& d) {
 TEST(Trust, RunEndedInGenerationTwoResumes) {
   TempDir d;
   Prepare(d, {{"Gen_No", "6"}, {"G_Gap", "0"}});
-  RecordingHost host;
-  ASSERT_EQ(RunIn(d, host).End, RunEnd::Failed);
+  ASSERT_EQ(EndOf(d), RunEnd::Failed);
   ASSERT_EQ(BackupGeneration(RunDir(d) + "/Backup1.txt"), 1);
   IniWrite(Ini(d), "Traders", "G_Gap", "20");
   RecordingHost again;
@@ -67,8 +67,7 @@ TEST(Trust, RunEndedInGenerationTwoResumes) {
 TEST(Trust, StartUpErrorTouchesNoResultFile) {
   TempDir d;
   Prepare(d, {{"Gen_No", "2"}});
-  RecordingHost host;
-  ASSERT_EQ(RunIn(d, host).End, RunEnd::Finished);
+  ASSERT_EQ(EndOf(d), RunEnd::Finished);
   const std::string data1 = Data1(d), data2 = test::ReadText(RunDir(d) + "/Data2.txt");
   const std::string dimA = test::ReadText(d / "DimA.txt");
   struct Case {
@@ -92,8 +91,7 @@ TEST(Trust, StartUpErrorTouchesNoResultFile) {
       fs::remove(e / c.file), fs::create_directory(e / c.file);
     else
       test::WriteText(e / c.file, c.text);
-    RecordingHost h;
-    std::string err = StartError(e, h);
+    std::string err = StartError(e);
     EXPECT_NE(err.find(c.says), std::string::npos) << c.says << " | " << err;
     EXPECT_EQ(Data1(e), data1) << c.says;
     EXPECT_EQ(test::ReadText(RunDir(e) + "/Data2.txt"), data2) << c.says;
@@ -106,8 +104,7 @@ TEST(Trust, SecondRunOnTheSameFolderIsRefused) {
   TempDir d;
   Prepare(d, {{"Gen_No", "3"}});
   RunLock first = RunLock::Acquire(d.Path());
-  RecordingHost host;
-  std::string err = StartError(d, host);
+  std::string err = StartError(d);
   EXPECT_NE(err.find(d.Path() + ": the run folder is in use by another run (process " +
                      std::to_string(::getpid()) + ")"),
             std::string::npos)
@@ -124,9 +121,7 @@ TEST(Trust, SecondRunOnTheSameFolderIsRefused) {
 TEST(Trust, DamagedCheckpointFallsBackAndAForeignOneIsRefused) {
   TempDir d;
   Prepare(d, {{"Gen_No", "8"}, {"G_Gap", "2"}});
-  RecordingHost host;
-  host.PressExitAtGen = 5;
-  ASSERT_EQ(RunIn(d, host).End, RunEnd::Stopped);
+  ASSERT_EQ(EndOf(d, 11, 5), RunEnd::Stopped);
   const std::string b1 = RunDir(d) + "/Backup1.txt", b11 = RunDir(d) + "/Backup11.txt";
   ASSERT_EQ(std::pair(BackupGeneration(b1), BackupGeneration(b11)), std::pair(5, 4));
   const std::string good1 = test::ReadText(b1), data1 = Data1(d);
@@ -146,8 +141,7 @@ TEST(Trust, DamagedCheckpointFallsBackAndAForeignOneIsRefused) {
     IniWrite(Ini(d), "Common", "Stop_No", c.stopNo);
     test::WriteText(b1, c.backup1);
     test::WriteText(RunDir(d) + "/Data1.txt", c.rows);
-    RecordingHost h;
-    std::string err = StartError(d, h);
+    std::string err = StartError(d);
     EXPECT_NE(err.find(c.says), std::string::npos) << err;
     EXPECT_NE(err.find(c.andSays), std::string::npos) << err;
     EXPECT_EQ(Data1(d), c.rows);
@@ -174,9 +168,7 @@ TEST(Trust, DamagedCheckpointFallsBackAndAForeignOneIsRefused) {
 TEST(Trust, ResumeBeyondTheFixedFieldKeepsEveryValue) {
   TempDir d;
   Prepare(d, {{"Gen_No", "6"}, {"G_Gap", "2"}});
-  RecordingHost host;
-  host.PressExitAtGen = 3;
-  ASSERT_EQ(RunIn(d, host).End, RunEnd::Stopped);
+  ASSERT_EQ(EndOf(d, 11, 3), RunEnd::Stopped);
   // Scale Money and Wealth (1000 lines each) to beyond 1e58.
   const std::string b1 = RunDir(d) + "/Backup1.txt";
   TextReader in("Backup1.txt", test::ReadText(b1));
@@ -217,19 +209,6 @@ TEST(Trust, ResumeBeyondTheFixedFieldKeepsEveryValue) {
   ExpectLagsFollowThePrices(d); // the stop checkpoint held the lags moved
 }
 
-// Ctrl-C during the start-up stops the program there: no generation, no result file.
-TEST(Trust, StopRequestedDuringStartUp) {
-  TempDir d;
-  Prepare(d, {{"Gen_No", "3"}});
-  RecordingHost host;
-  host.Pressed = true;
-  RunResult r = RunIn(d, host);
-  EXPECT_EQ(r.End, RunEnd::Stopped);
-  EXPECT_NE(r.Message.find("during the start-up"), std::string::npos);
-  EXPECT_FALSE(fs::exists(RunDir(d) + "/Data1.txt"));
-  EXPECT_EQ(Key(d, "Running"), "0");
-}
-
 // Accepted with one warning each at start-up, naming the key and the value.
 TEST(Trust, DoubtfulInputsAreAcceptedWithAWarning) {
   TempDir d;
@@ -250,6 +229,15 @@ TEST(Trust, DoubtfulInputsAreAcceptedWithAWarning) {
 TEST(Trust, StopsAndRefusalsSayWhy) {
   TempDir d;
   Prepare(d, {{"Gen_No", "5"}});
+  // Ctrl-C during the start-up stops the program there: no generation, no result file.
+  RecordingHost early;
+  early.Pressed = true;
+  RunResult stop = RunIn(d, early);
+  EXPECT_EQ(stop.End, RunEnd::Stopped);
+  EXPECT_NE(stop.Message.find("during the start-up"), std::string::npos);
+  EXPECT_FALSE(fs::exists(RunDir(d) + "/Data1.txt"));
+  EXPECT_EQ(Key(d, "Running"), "0");
+
   RecordingHost host;
   host.DiskMB = 99.5;
   RunResult r = RunIn(d, host);

@@ -87,13 +87,9 @@ TEST(ReportCharts, TheSevenChartsWithTheirData) {
   const ChartLine& w1 = LineNamed(charts[6], "Twealth1");
   EXPECT_EQ(w1.X.size(), 58u);
   EXPECT_EQ(w1.Y[20], 0.2 + 22 * 1e-4);
-}
-
-TEST(ReportCharts, NoEquilibriumLineWithoutItsPrice) {
-  Fixture f = Make();
+  // No equilibrium line without its price.
   f.Summary.PriceRee = std::nan("");
-  std::vector<ReportChart> charts = ReportCharts(f.Table, f.Info, f.Summary);
-  EXPECT_EQ(charts[0].Chart.Lines.size(), 1u);
+  EXPECT_EQ(ReportCharts(f.Table, f.Info, f.Summary)[0].Chart.Lines.size(), 1u);
 }
 
 TEST(ReportHtml, NamesEveryChartAndEscapesWhatComesFromFiles) {

@@ -54,15 +54,10 @@ TEST(ReadData1, RowsComeBackColumnByColumn) {
   EXPECT_EQ(t.Column(kPrice), (std::vector<double>{80.28329, 81.27860, 81.51502}));
   EXPECT_EQ(RowsFrom(t, 2).FirstGen(), 2);
   EXPECT_TRUE(RowsFrom(t, 4).Rows.empty());
-}
-
-TEST(ReadData1, LineFeedOnlyFilesReadTheSame) {
-  TempDir d;
-  std::string text = kHeader + kRow1 + kRow2;
-  std::string lf;
-  for (char c : text)
-    if (c != '\r') lf += c;
-  EXPECT_EQ(ReadText(d, lf).Rows, ReadText(d, text).Rows);
+  // Line-feed-only files read the same.
+  std::string lf = kHeader + kRow1 + kRow2 + kRow3;
+  std::erase(lf, '\r');
+  EXPECT_EQ(ReadText(d, lf).Rows, t.Rows);
 }
 
 TEST(ReadData1, ARowWithoutItsLineEndIsLeftOut) {

@@ -108,7 +108,7 @@ TEST_F(ReportEndToEnd, FinishedRunGetsEveryChartThePageAndTheSummary) {
   EXPECT_NE(test::ReadText(report + "summary.json").find("\"last_gen\": 300,"), std::string::npos);
 }
 
-TEST_F(ReportEndToEnd, StoppedRunIsReportedUpToItsLastCompleteRow) {
+TEST_F(ReportEndToEnd, StoppedRunIsReportedUpToItsLastRowAndAMissingTableIsNamed) {
   TempDir d;
   CopyRun(d);
   // Keep the header and rows 1..150, and half of row 151 as if the run were writing it.
@@ -135,23 +135,11 @@ TEST_F(ReportEndToEnd, StoppedRunIsReportedUpToItsLastCompleteRow) {
   EXPECT_NE(html.find("The last row of Data1.txt was still being written and is left out."),
             std::string::npos);
   EXPECT_NE(html.find("Burn-in left out: generations before 20."), std::string::npos);
-}
 
-TEST_F(ReportEndToEnd, DamagedOrMissingTableIsAnErrorNamingFileAndLine) {
-  TempDir d;
-  CopyRun(d);
-  std::string data1 = test::ReadText(d / "run/Data1.txt");
-  size_t row5 = 0;
-  for (int line = 0; line < 5; ++line) row5 = data1.find('\n', row5) + 1;
-  data1.replace(row5 + 10, 3, "x.y");
-  test::WriteText(d / "run/Data1.txt", data1);
-  std::string out;
-  EXPECT_EQ(Shell(std::string(ZUPO_REPORT) + " " + d.Path(), d, &out), 1);
-  EXPECT_NE(out.find("zupo-report: " + d / "run/Data1.txt line 6: field 2 \""), std::string::npos)
-      << out;
-
+  // Without the table the program names the file and writes no report. (The reading of a damaged
+  // table is tested on its own.)
   fs::remove(d / "run/Data1.txt");
-  EXPECT_EQ(Shell(std::string(ZUPO_REPORT) + " " + d.Path(), d, &out), 1);
+  ASSERT_EQ(Shell(std::string(ZUPO_REPORT) + " " + d.Path(), d, &out), 1);
   EXPECT_EQ(out, "zupo-report: " + d / "run/Data1.txt" + ": the statistics table does not exist\n");
   EXPECT_FALSE(fs::exists(d / "report/report.html"));
 }

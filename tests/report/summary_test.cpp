@@ -127,7 +127,8 @@ RunSummary Fixed() {
 }
 
 TEST(SummaryFiles, CsvHeaderAndRow) {
-  EXPECT_EQ(SummaryCsv(Fixed()),
+  RunSummary s = Fixed();
+  EXPECT_EQ(SummaryCsv(s),
             "run_dir,first_gen,last_gen,generations,complete,price_mean,price_sd,price_ree,"
             "price_mad_ree,ret_mean,ret_sd,ret_skew,ret_exkurt,jb_stat,jb_p,lb10_ret,lb10_ret_p,"
             "lb10_absret,lb10_absret_p,arch5_lm,arch5_p,hill_top5,succeed_mean,martingale_mean,"
@@ -135,10 +136,7 @@ TEST(SummaryFiles, CsvHeaderAndRow) {
             "runs/x,101,2000,1900,1,116.8622003,10.5,80,37.25,0.000159515957596,0.0073875,-0.5,"
             "29.4184836369,79320.6323656,0,17.7,1.92375712949e-43,22.9,0.011,4.2,0.5185,nan,"
             "150.575757576,8,253.25,0\n");
-}
-
-TEST(SummaryFiles, CsvQuotesARunFolderWithACommaOrQuote) {
-  RunSummary s = Fixed();
+  // A run folder with a comma or a quote is quoted.
   s.RunDir = "runs/a,b \"c\"";
   std::string csv = SummaryCsv(s);
   EXPECT_EQ(csv.substr(csv.find('\n') + 1, 20), "\"runs/a,b \"\"c\"\"\",101");
@@ -210,17 +208,9 @@ TEST(ReadRunInfo, ParametersAndTheDividendProcess) {
                                     {"Running", "1"}, {"Tree_Path1", "run\\"}}));
 }
 
-TEST(ReadRunInfo, WithoutDividendsThereIsNoEquilibriumButNoFailure) {
-  TempDir d;
-  WriteRun(d, "0.5", "");
-  RunInfo r = ReadRunInfo(d.Path());
-  EXPECT_TRUE(std::isnan(r.DividendMean));
-  EXPECT_EQ(r.DividendNote, d / "run/Dstar.txt does not exist");
-  WriteRun(d, "0.5", "10\r\nten\r\n");
-  EXPECT_NE(ReadRunInfo(d.Path()).DividendNote.find("\"ten\""), std::string::npos);
-}
-
-TEST(ReadRunInfo, ErrorsNameFileKeyAndValue) {
+// Without dividends there is no equilibrium price, but no failure either; a configuration that
+// cannot be read is an error naming the file, the key and the value.
+TEST(ReadRunInfo, MissingDividendsAreANoteAndBadKeysAnError) {
   TempDir d;
   auto error = [&] {
     try {
@@ -231,6 +221,12 @@ TEST(ReadRunInfo, ErrorsNameFileKeyAndValue) {
     return std::string("no error");
   };
   EXPECT_EQ(error(), d / "Zupo.ini: the configuration file does not exist");
+  WriteRun(d, "0.5", "");
+  RunInfo r = ReadRunInfo(d.Path());
+  EXPECT_TRUE(std::isnan(r.DividendMean));
+  EXPECT_EQ(r.DividendNote, d / "run/Dstar.txt does not exist");
+  WriteRun(d, "0.5", "10\r\nten\r\n");
+  EXPECT_NE(ReadRunInfo(d.Path()).DividendNote.find("\"ten\""), std::string::npos);
   WriteRun(d, "0,5", "10\r\n");
   EXPECT_EQ(error(), d / "Zupo.ini: [Traders] Lambda=0,5 is not a number");
 }

@@ -46,14 +46,13 @@ TEST(Grid, FirstKeySlowestReplicatesFastestSeedsCountUp) {
   EXPECT_EQ(reps[2].Seed, 2u);
 }
 
-TEST(Grid, SeedsStayInTheRangeOfARunsSeed) {
+// Seeds stay in the range of a run's seed; run ids have four digits, or as many as the last
+// run needs.
+TEST(Grid, SeedsAndRunIdsStayInTheirRange) {
   std::vector<SweepAxis> axes{{"G_Gap", "Traders", {"5", "10"}}};
   EXPECT_EQ(ExpandGrid(axes, 2, 4294967292ull).back().Seed, 4294967295u);
   EXPECT_THROW(ExpandGrid(axes, 2, 4294967293ull), RunError);
   EXPECT_THROW(ExpandGrid(axes, 0, 1), RunError);
-}
-
-TEST(Grid, RunIdsHaveFourDigitsOrAsManyAsTheLastRunNeeds) {
   EXPECT_EQ(RunId(9999, 10000) + RunId(3, 10001), "999900003");
 }
 
@@ -150,7 +149,6 @@ TEST_F(PlanTest, EveryRefusalNamesItsCauseAndWritesNothing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TearDown();
     fs::remove_all(base_);
     fs::remove_all(study_);
     SetUp();

@@ -9,13 +9,9 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
-#include <filesystem>
-#include <fstream>
-#include <map>
 
 #include "core/format.h"
-#include "core/ini.h"
-#include "testutil.h"
+#include "e2e/e2e_util.h"
 #include "ui/main_window.h"
 #include "ui/message_log.h"
 #include "ui/price_chart.h"
@@ -23,8 +19,7 @@
 namespace zupo {
 namespace {
 
-namespace fs = std::filesystem;
-using test::TempDir;
+using namespace e2e;
 
 // Answers every modal message box that opens, recording its icon and text.
 class BoxCloser : public QObject {
@@ -44,18 +39,9 @@ private:
   QTimer timer_;
 };
 
-// A copy of the example run folder with some keys changed.
-void Prepare(const TempDir& d, const std::map<std::string, std::string>& keys) {
-  fs::copy(ZUPO_SOURCE_DIR "/examples/default", d.Path(),
-           fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-  for (const auto& [k, v] : keys)
-    IniWrite(d / "Zupo.ini",
-             k == "Gen_No" || k == "G_Gap" || k == "LibraryProb" ? "Traders" : "Common", k, v);
-}
-
 std::unique_ptr<TForm1> MakeWindow(const TempDir& d, uint32_t seed = 1) {
   return std::make_unique<TForm1>(
-      RunSetup{d / "Zupo.ini", d.Path() + "/", std::make_unique<FixedClock>(seed)});
+      RunSetup{Ini(d), d.Path() + "/", std::make_unique<FixedClock>(seed)});
 }
 
 // Shows the window, which starts the run, and waits for its end; the exit status, or -1.
@@ -65,21 +51,6 @@ int RunToEnd(TForm1& w) {
   w.activateWindow();
   if (!ended.wait(180000)) return -1;
   return ended.takeFirst().at(0).toInt();
-}
-
-std::string Key(const TempDir& d, const std::string& key) {
-  return ReadIniStr("Common", key, d / "Zupo.ini");
-}
-
-// Whether the statistics rows are those of generations 1..last, in order.
-bool RowsUpTo(const TempDir& d, int last) {
-  std::ifstream in(d / "run/Data1.txt");
-  std::string line;
-  std::getline(in, line); // header
-  int gen = 0;
-  while (std::getline(in, line))
-    if (std::stoi(line.substr(0, 5)) != ++gen) return false;
-  return gen == last;
 }
 
 // What the text box must show: the log's lines, one per text line.
@@ -103,32 +74,30 @@ private slots:
       QString Expected;
       int Lines;
     };
-    for (const Case& c : {Case{true, 5, 0, first, 6}, Case{true, 199, 199, "199: x", 200},
-                          Case{true, 200, 0, "200: x", 200}, Case{true, 201, 1, "201: x", 200},
-                          Case{false, 150, 0, "edtMsg", 151}, Case{false, 599, 199, "599: x", 200}})
-      check(c.Fresh, c.Written, c.Index, c.Expected, c.Lines);
-  }
-
-private:
-  void check(bool fresh, int written, int index, const QString& expected, int lines) {
-    TempDir d;
-    auto w = MakeWindow(d);
-    if (fresh) w->ReplaceFirstLogLine("Processing Generation        1 ");
-    // The text box is brought up to date now and then, as the window does before it repaints.
-    for (int n = 1; n <= written; ++n) {
-      w->Output_msg(n, FormatInt(n) + ": x");
-      if (n % 37 == 0) w->edtMsg()->Show();
+    for (const Case& c :
+         {Case{true, 5, 0, first, 6}, Case{true, 199, 199, "199: x", 200},
+          Case{true, 200, 0, "200: x", 200}, Case{true, 201, 1, "201: x", 200},
+          Case{false, 150, 0, "edtMsg", 151}, Case{false, 599, 199, "599: x", 200}}) {
+      TempDir d;
+      auto w = MakeWindow(d);
+      if (c.Fresh) w->ReplaceFirstLogLine(first.toStdString());
+      // The text box is brought up to date now and then, as the window does before it repaints.
+      for (int n = 1; n <= c.Written; ++n) {
+        w->Output_msg(n, FormatInt(n) + ": x");
+        if (n % 37 == 0) w->edtMsg()->Show();
+      }
+      QCOMPARE(w->edtMsg()->Line(c.Index), c.Expected);
+      QCOMPARE(w->edtMsg()->LineCount(), c.Lines);
+      w->edtMsg()->Show();
+      QCOMPARE(w->edtMsg()->toPlainText(), ShownText(*w->edtMsg()));
+      // The box shows the line written last, also inside the ring.
+      QCOMPARE(w->edtMsg()->textCursor().blockNumber(), c.Written % 200);
     }
-    QCOMPARE(w->edtMsg()->Line(index), expected);
-    QCOMPARE(w->edtMsg()->LineCount(), lines);
-    w->edtMsg()->Show();
-    QCOMPARE(w->edtMsg()->toPlainText(), ShownText(*w->edtMsg()));
-    // The box shows the line written last, also inside the ring.
-    QCOMPARE(w->edtMsg()->textCursor().blockNumber(), written % 200);
   }
 };
 
-// The price chart: the first 500 points after the start, then the latest 500.
+// The price chart: the first 500 points after the start, then the latest 500; the bottom axis
+// spans a full page of 500 generations from the oldest point.
 class PriceChartWindow : public QObject {
   Q_OBJECT
 private slots:
@@ -137,20 +106,15 @@ private slots:
       int StartGen, LastGen, FirstShown, Count;
     };
     for (const Case& c : {Case{0, 500, 1, 500}, Case{0, 501, 2, 500}, Case{40, 100, 41, 60},
-                          Case{40, 540, 41, 500}, Case{40, 541, 42, 500}})
-      check(c.StartGen, c.LastGen, c.FirstShown, c.Count);
-  }
-
-private:
-  void check(int startGen, int lastGen, int firstShown, int count) {
-    PriceChart chart;
-    for (int g = startGen + 1; g <= lastGen; ++g) chart.AddPoint(g, 100 + g % 7, startGen);
-    chart.Refresh();
-    QCOMPARE(chart.Series1()->count(), count);
-    QCOMPARE(chart.Series1()->at(0).x(), double(firstShown));
-    // The bottom axis spans a full page of 500 generations from the oldest point.
-    QCOMPARE(chart.BottomAxis()->max(), double(firstShown + 499));
-    QVERIFY(chart.LeftAxis()->min() <= 100 && chart.LeftAxis()->max() >= 106);
+                          Case{40, 540, 41, 500}, Case{40, 541, 42, 500}}) {
+      PriceChart chart;
+      for (int g = c.StartGen + 1; g <= c.LastGen; ++g) chart.AddPoint(g, 100 + g % 7, c.StartGen);
+      chart.Refresh();
+      QCOMPARE(chart.Series1()->count(), c.Count);
+      QCOMPARE(chart.Series1()->at(0).x(), double(c.FirstShown));
+      QCOMPARE(chart.BottomAxis()->max(), double(c.FirstShown + 499));
+      QVERIFY(chart.LeftAxis()->min() <= 100 && chart.LeftAxis()->max() >= 106);
+    }
   }
 };
 
@@ -183,9 +147,6 @@ private slots:
     QVERIFY2(QRegularExpression("^Free Disk Space : [0-9.]+(E[0-9]+)?MB$").match(text).hasMatch(),
              qPrintable(text));
     QVERIFY(!w->ExitPressed());
-  }
-
-  void formatsTheFreeDiskText() {
     QCOMPARE(FreeDiskText(81234.5), QString("Free Disk Space : 81234.5MB"));
     QCOMPARE(FreeDiskText(-0.000001), QString("Free Disk Space : -1E-6MB")); // a failed query
   }
@@ -217,7 +178,15 @@ private slots:
     QCOMPARE(w->Chart1()->Points().back().y(), double(w->Result().LastPrice));
     QVERIFY(w->StatusText()->text().startsWith("Free Disk Space : "));
     QCOMPARE(Key(d, "Running") + Key(d, "Stop_No"), std::string("00"));
-    QVERIFY(RowsUpTo(d, 3));
+    QCOMPARE(RowGens(d), Range(1, 3));
+    // A later activation of the window does not start a second run.
+    QSignalSpy ended(w.get(), &TForm1::runEnded);
+    w->hide();
+    w->show();
+    w->FormActivate();
+    QTest::qWait(300);
+    QCOMPARE(ended.count(), 0);
+    QCOMPARE(RowGens(d), Range(1, 3));
   }
 
   // The Exit button (a real click) and closing the window both stop the run at the end of the
@@ -252,21 +221,6 @@ private slots:
     QCOMPARE(Key(d, "Running") + Key(d, "Exit"), std::string("01"));
   }
 
-  // A later activation of the window does not start a second run.
-  void runStartsOnlyOnce() {
-    TempDir d;
-    Prepare(d, {{"Gen_No", "2"}, {"G_Gap", "2"}});
-    auto w = MakeWindow(d, 8);
-    QCOMPARE(RunToEnd(*w), 0);
-    QSignalSpy ended(w.get(), &TForm1::runEnded);
-    w->hide();
-    w->show();
-    w->FormActivate();
-    QTest::qWait(300);
-    QCOMPARE(ended.count(), 0);
-    QVERIFY(RowsUpTo(d, 2));
-  }
-
 private:
   void stopAndResume(bool byClose) {
     TempDir d;
@@ -284,13 +238,13 @@ private:
     QCOMPARE(Key(d, "Stop_No") + Key(d, "Exit") + Key(d, "No_Memory") + Key(d, "Running"),
              std::string("5110"));
     QVERIFY(test::ReadText(d / "run/Backup1.txt").rfind("GEN=5  First=", 0) == 0);
-    QVERIFY(RowsUpTo(d, 5));
+    QCOMPARE(RowGens(d), Range(1, 5));
     // The window stays open until the program ends the run.
     QVERIFY(w->isVisible());
 
     auto again = MakeWindow(d, 6);
     QCOMPARE(RunToEnd(*again), 0);
-    QVERIFY(RowsUpTo(d, 9));
+    QCOMPARE(RowGens(d), Range(1, 9));
     QCOMPARE(again->Chart1()->Points().front().x(), 6.0);
     QCOMPARE(again->edtMsg()->Line(0), QString("edtMsg"));
     QCOMPARE(again->edtMsg()->Line(1), QString("1: Processing Generation     6"));
