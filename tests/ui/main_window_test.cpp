@@ -194,6 +194,22 @@ private slots:
   void exitButtonStopsTheGenerationAndTheRunResumes() { stopAndResume(false); }
   void closingTheWindowStopsTheGenerationAndTheRunResumes() { stopAndResume(true); }
 
+  // With the library in use and no companion to answer, the window stays alive while the run
+  // waits for it: the Exit button is seen, and the run stops at the generation that waits, with
+  // that generation's checkpoint; nothing the run computed past the wait is written.
+  void exitWhileTheCompanionIsAwaitedStopsAtTheWait() {
+    TempDir d;
+    Prepare(d, {{"Gen_No", "20"}, {"G_Gap", "5"}, {"LibraryProb", "30"}});
+    auto w = MakeWindow(d, 4); // no ZupoAp beside it: generation 1's signal file stays
+    QTimer::singleShot(1500, w.get(), [&] { QTest::mouseClick(w->btnExit(), Qt::LeftButton); });
+    QCOMPARE(RunToEnd(*w), 3);
+    QCOMPARE(w->Result().LastGen, 2);
+    QCOMPARE(Key(d, "Stop_No") + Key(d, "Exit") + Key(d, "No_Memory") + Key(d, "Running"),
+             std::string("2110"));
+    QVERIFY(test::ReadText(d / "run/Backup1.txt").rfind("GEN=2  First=", 0) == 0);
+    QCOMPARE(RowGens(d), Range(1, 2));
+  }
+
   void startUpErrorShowsItsBoxAndRunsNothing() {
     TempDir d;
     Prepare(d, {{"Gen_No", "3"}, {"LibraryProb", "0.5"}});
