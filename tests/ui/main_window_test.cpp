@@ -203,11 +203,7 @@ private slots:
     auto w = MakeWindow(d, 4); // no ZupoAp beside it: generation 1's signal file stays
     QTimer::singleShot(1500, w.get(), [&] { QTest::mouseClick(w->btnExit(), Qt::LeftButton); });
     QCOMPARE(RunToEnd(*w), 3);
-    QCOMPARE(w->Result().LastGen, 2);
-    QCOMPARE(Key(d, "Stop_No") + Key(d, "Exit") + Key(d, "No_Memory") + Key(d, "Running"),
-             std::string("2110"));
-    QVERIFY(test::ReadText(d / "run/Backup1.txt").rfind("GEN=2  First=", 0) == 0);
-    QCOMPARE(RowGens(d), Range(1, 2));
+    CheckStoppedAt(d, *w, 2);
   }
 
   void startUpErrorShowsItsBoxAndRunsNothing() {
@@ -238,6 +234,17 @@ private slots:
   }
 
 private:
+  // A run stopped by the Exit button in generation gen: the stop's keys, that generation's
+  // checkpoint, and its rows up to gen.
+  void CheckStoppedAt(const TempDir& d, const TForm1& w, int gen) {
+    const std::string g = std::to_string(gen);
+    QCOMPARE(w.Result().LastGen, gen);
+    QCOMPARE(Key(d, "Stop_No") + Key(d, "Exit") + Key(d, "No_Memory") + Key(d, "Running"),
+             g + "110");
+    QVERIFY(test::ReadText(d / "run/Backup1.txt").rfind("GEN=" + g + "  First=", 0) == 0);
+    QCOMPARE(RowGens(d), Range(1, gen));
+  }
+
   void stopAndResume(bool byClose) {
     TempDir d;
     Prepare(d, {{"Gen_No", "9"}, {"G_Gap", "2"}});
@@ -250,11 +257,7 @@ private:
         QTest::mouseClick(w->btnExit(), Qt::LeftButton);
     });
     QCOMPARE(RunToEnd(*w), 3);
-    QCOMPARE(w->Result().LastGen, 5);
-    QCOMPARE(Key(d, "Stop_No") + Key(d, "Exit") + Key(d, "No_Memory") + Key(d, "Running"),
-             std::string("5110"));
-    QVERIFY(test::ReadText(d / "run/Backup1.txt").rfind("GEN=5  First=", 0) == 0);
-    QCOMPARE(RowGens(d), Range(1, 5));
+    CheckStoppedAt(d, *w, 5);
     // The window stays open until the program ends the run.
     QVERIFY(w->isVisible());
 
