@@ -512,6 +512,8 @@ GenerationReport LibraryKeeper::Serve(int g) {
   rep.Median = errors[MaxTraders / 2 - 1];
   rep.Millis =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  rep.Evaluations = scorer_.Evaluations() - evaluationsReported_;
+  evaluationsReported_ = scorer_.Evaluations();
   return rep;
 }
 

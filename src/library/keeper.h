@@ -19,6 +19,7 @@ struct GenerationReport {
   int Changed = 0;             // entries whose model changed
   double Millis = 0;           // time spent
   double AheadMillis = 0;      // time spent ahead, between generations, since the one before
+  long Evaluations = 0;        // models evaluated at one window position, ahead included
 };
 
 // The half of the model numbers (0 or 500) that holds generation g's models. The run's halves
@@ -106,6 +107,7 @@ private:
   std::array<Reading*, MaxTraders + 1> entryReading_{}; // of entries_[w]; null: not looked up
   long serves_ = 0;                                     // works done
   MapeScorer scorer_;
+  long evaluationsReported_ = 0;
   // The readings of the population's models of generation populationGen_ (0: none read yet).
   std::array<Reading*, MaxTraders> population_{};
   int populationGen_ = 0;

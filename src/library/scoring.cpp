@@ -47,6 +47,7 @@ long double MapeScorer::Term(const Simulation& sim, std::span<const TPostfixItem
   const RunState& R = sim.R;
   long double F = R.DimC[t - 1];
   EvalModelAt(sim, items, t, F);
+  ++evaluations_;
   return Error(R, F, t);
 }
 
@@ -67,6 +68,7 @@ void MapeScorer::Ahead(const Simulation& sim, std::span<const TPostfixItem> item
                        Memo& memo) const {
   long double F = sim.R.DimC[DimLen - 1];
   EvalModelAt(sim, items, DimLen, F);
+  ++evaluations_;
   memo.Next = F;
   memo.NextEpoch = epoch_;
 }

@@ -40,6 +40,8 @@ public:
   void EndAhead(Simulation& sim) const;
   // The windows a memo's terms or forecast belong to.
   long Epoch() const { return epoch_; }
+  // Models evaluated at one window position so far.
+  long Evaluations() const { return evaluations_; }
 
 private:
   long double Term(const Simulation& sim, std::span<const TPostfixItem> items, int t) const;
@@ -47,6 +49,7 @@ private:
 
   long epoch_ = 0;
   int shift_ = -1; // how far the windows moved since the epoch before: 0, 1, or -1 (unknown)
+  mutable long evaluations_ = 0;
   std::array<double, DimLen + 1> a_{}, b_{}, c_{};
   std::array<double, MaxVarsPerKind + 1> extra_{};
 };

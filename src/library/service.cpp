@@ -186,7 +186,8 @@ std::string EndReason(const CompanionOptions& opt) {
 std::string ReportLine(const GenerationReport& r) {
   return "Generation " + FormatInt(r.Gen) + ": best " + FormatGeneral(r.Best) + ", median " +
          FormatGeneral(r.Median) + ", " + FormatInt(r.Changed) + " entries changed, " +
-         FormatFixed(r.Millis, 0, 3) + " ms (" + FormatFixed(r.AheadMillis, 0, 3) + " ms ahead)";
+         FormatFixed(r.Millis, 0, 3) + " ms (" + FormatFixed(r.AheadMillis, 0, 3) + " ms ahead, " +
+         FormatInt(static_cast<int>(r.Evaluations)) + " evaluations)";
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "model/evaluate.h"
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "core/errors.h"
@@ -19,6 +20,42 @@ long double WindowAt(const std::array<double, DimLen + 1>& w, int pos) {
   if (pos < 1 || pos > DimLen) throw OutsideWindow{};
   return w[static_cast<size_t>(pos)];
 }
+
+// The sine, cosine, exponential and logarithm of a long double are costly (the sine and cosine
+// beyond pi/4 take a long argument reduction). Models judged together share subexpressions, so
+// the same arguments come back often: each thread keeps the latest results by the function and
+// the argument's bits. The functions are pure, so a kept result is the very value a new call
+// would give.
+class ResultMemo {
+public:
+  template <class F> long double Get(int kind, long double A, F compute) {
+    std::uint64_t mant;
+    std::uint16_t se;
+    static_assert(sizeof(long double) >= 10);
+    std::memcpy(&mant, &A, 8);
+    std::memcpy(&se, reinterpret_cast<const char*>(&A) + 8, 2);
+    std::uint64_t h =
+        (mant ^ (static_cast<std::uint64_t>(se) << 48 | static_cast<unsigned>(kind))) *
+        0x9E3779B97F4A7C15ULL;
+    Entry& e = table_[h >> (64 - Bits)];
+    if (e.Kind == kind && e.Mant == mant && e.Se == se) return e.Value;
+    long double v = compute(A);
+    e = {mant, se, static_cast<std::uint8_t>(kind), v};
+    return v;
+  }
+
+private:
+  static constexpr int Bits = 10;
+  struct Entry {
+    std::uint64_t Mant = 0;
+    std::uint16_t Se = 0;
+    std::uint8_t Kind = 0; // 0: empty
+    long double Value = 0;
+  };
+  std::array<Entry, 1 << Bits> table_{};
+};
+
+thread_local ResultMemo memo;
 
 } // namespace
 
@@ -44,15 +81,20 @@ long double ApplyOp(const Simulation& sim, int code, long double A, long double 
   case SymOp::Abs:
     return std::fabs(A);
   case SymOp::Cos:
-    return std::fabs(A) >= TrigLimit ? 0.0L : Checked(std::cos(A));
+    return std::fabs(A) >= TrigLimit
+               ? 0.0L
+               : memo.Get(1, A, [](long double x) { return Checked(std::cos(x)); });
   case SymOp::Exp: {
     long double x = std::fabs(A) <= sim.P.MaxExp ? A : static_cast<long double>(sim.P.MaxExp);
-    return Checked(std::exp(x));
+    return memo.Get(3, x, [](long double y) { return Checked(std::exp(y)); });
   }
   case SymOp::Log:
-    return A == 0 ? 0.0L : Checked(std::log(std::fabs(A)));
+    return A == 0 ? 0.0L
+                  : memo.Get(4, std::fabs(A), [](long double x) { return Checked(std::log(x)); });
   case SymOp::Sin:
-    return std::fabs(A) >= TrigLimit ? 0.0L : Checked(std::sin(A));
+    return std::fabs(A) >= TrigLimit
+               ? 0.0L
+               : memo.Get(2, A, [](long double x) { return Checked(std::sin(x)); });
   case SymOp::Sqrt:
     return Checked(std::sqrt(std::fabs(A)));
   case SymOp::None:

@@ -1,8 +1,11 @@
 #include "model/evaluate.h"
 
 #include <cmath>
+#include <cstring>
 #include <gtest/gtest.h>
 
+#include "core/errors.h"
+#include "core/random.h"
 #include "testutil.h"
 
 namespace zupo {
@@ -60,6 +63,35 @@ TEST(Evaluation, StackMachineOperatorsAndForecasts) {
   EvalModelAt(sim, 111, v);
   EXPECT_EQ(v, -7);
   EXPECT_EQ(warnings.size(), 5u); // one more "Incorrect operator"; the EXP fault is silent
+}
+
+// The results of SIN, COS, EXP and LOG are kept by argument: each must still be the very value of
+// its own function at that argument, whatever was asked before (the same argument of another
+// function, an argument of the same digits and another exponent or sign, many others between).
+TEST(Evaluation, KeptResultsAreThoseOfTheirOwnFunctionAndArgument) {
+  Simulation sim;
+  test::DefaultSymbols(sim); // SIN COS EXP LOG: codes 5..8
+  sim.P.MaxExp = 10000;
+  auto same = [](long double x, long double y) { return std::memcmp(&x, &y, 10) == 0; };
+  std::vector<long double> args = {0.0L, -0.0L, 1.5L, 3.0L, -1.5L, 0.75L, 1e6L, 2e6L, -1e6L};
+  Rng rng(7);
+  for (int k = 0; k < 3000; ++k) args.push_back((rng.Random(2000001) - 1000000) / 1024.0L);
+  for (int pass = 0; pass < 2; ++pass)
+    for (long double a : args)
+      for (int code = 5; code <= 8; ++code) {
+        long double want = code == 5   ? std::sin(a)
+                           : code == 6 ? std::cos(a)
+                           : code == 7 ? std::exp(std::fabs(a) <= 10000 ? a : 10000.0L)
+                                       : (a == 0 ? 0.0L : std::log(std::fabs(a)));
+        long double got = 0;
+        try {
+          got = ApplyOp(sim, code, a, 0);
+        } catch (const FloatError&) {
+          ASSERT_FALSE(std::isfinite(want)) << code << " " << double(a);
+          continue;
+        }
+        ASSERT_TRUE(same(got, want)) << "code " << code << " at " << double(a) << ", pass " << pass;
+      }
 }
 
 } // namespace
