@@ -4,12 +4,12 @@
 // that this disk sets).
 #include <algorithm>
 #include <atomic>
-#include <cstdlib>
-#include <new>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <sys/resource.h>
@@ -42,7 +42,7 @@ namespace {
 class BenchHost : public zupo::Host {
 public:
   std::vector<Clock::time_point> Marks; // one per generation, at its price
-  std::vector<long> Allocations;         // operator new calls so far, at each price
+  std::vector<long> Allocations;        // operator new calls so far, at each price
   void Output_msg(int32_t, const std::string&) override {}
   void ShowGraph(int32_t, long double) override {
     Marks.push_back(Clock::now());
@@ -145,10 +145,24 @@ double FileFloor(const fs::path& run, int gens, int gap, long modelWrites) {
 
 int main(int argc, char** argv) {
   std::string example = argc > 1 ? argv[1] : "examples/default";
-  int gens = argc > 2 ? std::stoi(argv[2]) : 2000;
+  long long gens = 2000;
+  if (argc > 3 || example.starts_with("-") ||
+      !fs::is_regular_file(fs::path(example) / "Zupo.ini") ||
+      (argc > 2 && (!zupo::ParseInt(argv[2], gens) || gens < 1 || gens > 1000000))) {
+    std::fprintf(stderr, "usage: zupo-bench [RUN_FOLDER [GENERATIONS]]\n"
+                         "  RUN_FOLDER holds a Zupo.ini (default examples/default); GENERATIONS "
+                         "is 1..1000000 (default 2000)\n");
+    return 2;
+  }
   fs::path dir = fs::temp_directory_path() / ("zupo-bench-" + std::to_string(::getpid()));
-  fs::remove_all(dir);
-  fs::copy(example, dir, fs::copy_options::recursive);
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+  fs::copy(example, dir, fs::copy_options::recursive, ec);
+  if (ec) {
+    std::fprintf(stderr, "bench: cannot copy %s to %s: %s\n", example.c_str(), dir.c_str(),
+                 ec.message().c_str());
+    return 1;
+  }
   std::string ini = (dir / "Zupo.ini").string();
   zupo::IniWrite(ini, "Traders", "Gen_No", std::to_string(gens));
 
@@ -162,7 +176,8 @@ int main(int argc, char** argv) {
   double total = std::chrono::duration<double>(Clock::now() - t0).count();
   double cpu = CpuSeconds() - cpu0;
   if (r.End != zupo::RunEnd::Finished) {
-    std::fprintf(stderr, "bench: the run did not finish: %s\n", r.Message.c_str());
+    std::fprintf(stderr, "bench: the run did not finish: %s (its folder %s is kept)\n",
+                 r.Message.c_str(), dir.c_str());
     return 1;
   }
   const auto& m = host.Marks;
