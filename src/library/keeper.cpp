@@ -77,6 +77,7 @@ LibraryKeeper::LibraryKeeper(const std::string& iniFile) : sim_(std::make_unique
   spareLength_.fill(-1);
   fileFd_.fill(-1);
   spareFd_.fill(-1);
+  modelFd_.fill(-1);
   WatchModelFolders();
   for (int d = 0; d <= 9; ++d) {
     std::string dir = sim.P.Tree_Path1 + static_cast<char>('0' + d);
@@ -98,6 +99,7 @@ LibraryKeeper::~LibraryKeeper() {
 }
 
 void LibraryKeeper::CloseFolders() {
+  for (int& fd : modelFd_) Forget(fd);
   for (int& fd : fileFd_) Forget(fd);
   for (int& fd : spareFd_) Forget(fd);
   for (auto* fds : {&modelDirs_, &libraryDirs_})
@@ -142,60 +144,63 @@ int ModelNumberOfName(const char* name) {
 } // namespace
 
 void LibraryKeeper::TakeFileChanges() {
-  if (watchFd_ < 0) {
+  auto trustNothing = [this](bool watchEnds) {
     fileKnown_.fill(false);
-    return;
-  }
+    for (int& fd : modelFd_) Forget(fd);
+    if (watchEnds && watchFd_ >= 0) ::close(watchFd_); // from now on every file is read
+    if (watchEnds) watchFd_ = -1;
+  };
+  if (watchFd_ < 0) return trustNothing(false);
   alignas(inotify_event) char buf[16384];
   for (;;) {
     ssize_t got = ::read(watchFd_, buf, sizeof buf);
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0 && errno == EAGAIN) return; // every change is taken
-    if (got <= 0) {
-      ::close(watchFd_); // the watch failed: from now on every file is read
-      watchFd_ = -1;
-      fileKnown_.fill(false);
-      return;
-    }
+    if (got < 0 && errno == EAGAIN) return;  // every change is taken
+    if (got <= 0) return trustNothing(true); // the watch failed
     for (char* p = buf; p < buf + got;) {
       const auto* ev = reinterpret_cast<const inotify_event*>(p);
       p += sizeof(inotify_event) + ev->len;
       if (ev->mask & (IN_Q_OVERFLOW | IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) {
         // Changes were lost, or a folder is no longer watched: nothing known is trusted.
-        fileKnown_.fill(false);
-        if (!(ev->mask & IN_Q_OVERFLOW)) {
-          ::close(watchFd_);
-          watchFd_ = -1;
-          return;
-        }
+        trustNothing(!(ev->mask & IN_Q_OVERFLOW));
+        if (watchFd_ < 0) return;
         continue;
       }
-      if (int n = ev->len > 0 ? ModelNumberOfName(ev->name) : 0) fileKnown_[n] = false;
+      if (int n = ev->len > 0 ? ModelNumberOfName(ev->name) : 0) {
+        fileKnown_[n] = false;
+        if (ev->mask & ~IN_MODIFY) Forget(modelFd_[n]); // the name may be another file now
+      }
     }
   }
 }
 
-void LibraryKeeper::ReadModelFile(int n, std::string& text) const {
+void LibraryKeeper::ReadModelFile(int n, std::string& text) {
   char name[16];
   std::snprintf(name, sizeof name, "T%04d.dat", n);
-  int fd = ::openat(modelDirs_[std::min(n / 100, 9)], name, O_RDONLY | O_CLOEXEC);
-  if (fd < 0)
-    throw RunError(ModelFileName(*sim_, "T", n) + ": cannot open: " + std::strerror(errno));
+  int& fd = modelFd_[n];
+  if (fd < 0) {
+    fd = ::openat(modelDirs_[std::min(n / 100, 9)], name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+      throw RunError(ModelFileName(*sim_, "T", n) + ": cannot open: " + std::strerror(errno));
+    ++keptOpen;
+  }
   text.clear();
   char buf[4096];
-  for (;;) {
-    ssize_t got = ::read(fd, buf, sizeof buf);
+  for (off_t at = 0;;) {
+    ssize_t got = ::pread(fd, buf, sizeof buf, at);
     if (got < 0) {
       if (errno == EINTR) continue;
       std::string msg = ModelFileName(*sim_, "T", n) + ": read failed: " + std::strerror(errno);
-      ::close(fd);
+      Forget(fd);
       throw RunError(msg);
     }
     if (got == 0) break;
     text.append(buf, static_cast<size_t>(got));
+    at += got;
     if (static_cast<size_t>(got) < sizeof buf) break; // a regular file: the rest is empty
   }
-  ::close(fd);
+  // Kept for the next reading only while the watch reports what becomes of the name.
+  if (watchFd_ < 0 || keptOpen > KeepOpenLimit()) Forget(fd);
 }
 
 bool LibraryKeeper::Learning(int g) const {
@@ -415,6 +420,7 @@ void LibraryKeeper::WriteLibraryFile(int n, const std::string& text, long previo
     spareFd_[d] = ::openat(dir, SpareName, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     if (spareFd_[d] < 0 && (errno == EMFILE || errno == ENFILE)) {
       for (int& kept : fileFd_) Forget(kept); // too many open files: give back those kept
+      for (int& kept : modelFd_) Forget(kept);
       spareFd_[d] = ::openat(dir, SpareName, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     }
     if (spareFd_[d] < 0) throw fail("cannot open for writing");

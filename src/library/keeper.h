@@ -81,7 +81,7 @@ private:
   void LoadEntries(int half);
   void WatchModelFolders();
   void TakeFileChanges();
-  void ReadModelFile(int n, std::string& text) const;
+  void ReadModelFile(int n, std::string& text);
   void ReadPopulation(int g);
   bool Learning(int g) const;
   Reading* ReadingOf(const std::string& text);
@@ -133,6 +133,11 @@ private:
   std::array<bool, 2 * MaxTraders + 1> fileKnown_{};
   std::array<Reading*, 2 * MaxTraders + 1> fileReading_{}; // of fileText_[n]; null: not looked up
   int watchFd_ = -1;
+  // Open descriptors of the population's model files by model number (-1: not open). The run
+  // rewrites its files in place, so a descriptor reads a file's new text until the watch reports
+  // that the name was given to another file (replaced, created, moved or removed); only with
+  // the watch are they kept.
+  std::array<int, 2 * MaxTraders + 1> modelFd_;
 };
 
 // The text of Mape.txt: one line per entry, the error value at the start of the line.
