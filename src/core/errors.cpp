@@ -4,10 +4,9 @@
 
 namespace zupo {
 
-long double Checked(long double x) {
+void detail::ThrowFloatError(long double x) {
   if (std::isnan(x)) throw FloatError("Invalid floating point operation");
-  if (std::isinf(x)) throw FloatError("Floating point overflow");
-  return x;
+  throw FloatError("Floating point overflow");
 }
 
 } // namespace zupo

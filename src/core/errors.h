@@ -1,4 +1,5 @@
 #pragma once
+#include <cmath>
 #include <stdexcept>
 #include <string>
 
@@ -18,7 +19,16 @@ public:
   explicit FloatError(const std::string& msg) : RunError(msg) {}
 };
 
-// Throws FloatError("Floating point overflow") when x is infinite or not a number; returns x.
-long double Checked(long double x);
+namespace detail {
+[[noreturn]] void ThrowFloatError(long double x);
+}
+
+// Throws FloatError("Floating point overflow") when x is infinite ("Invalid floating point
+// operation" when it is not a number); returns x. Inline: every step of a model passes here.
+inline long double Checked(long double x) {
+  if (!std::isfinite(x)) [[unlikely]]
+    detail::ThrowFloatError(x);
+  return x;
+}
 
 } // namespace zupo
