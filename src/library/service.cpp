@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -173,6 +174,28 @@ private:
   int fd_ = -1;
 };
 
+// The run folder the companion serves, by the file it is, not by its name: a folder removed and
+// made again under the same name (a new run started in its place while this companion was still
+// ending) is not this companion's to serve, and its configuration is not its to set.
+class ServedFolder {
+public:
+  explicit ServedFolder(std::string folder) : folder_(std::move(folder)) {
+    if (::stat(folder_.c_str(), &was_) != 0) throw RunError(folder_ + ": " + std::strerror(errno));
+  }
+  // "" while the name still holds the folder the companion started with.
+  std::string Gone() const {
+    struct stat now {};
+    if (::stat(folder_.c_str(), &now) == 0 && now.st_dev == was_.st_dev &&
+        now.st_ino == was_.st_ino)
+      return "";
+    return "the run folder " + folder_ + " was removed or replaced";
+  }
+
+private:
+  std::string folder_;
+  struct stat was_ {};
+};
+
 // Why the companion should end now ("" while it should go on).
 std::string EndReason(const CompanionOptions& opt) {
   if (opt.Stop && opt.Stop->load()) return "stopped by a signal";
@@ -241,19 +264,29 @@ int RunCompanion(const CompanionOptions& opt) {
     }
     log.Line("Start: companion " + Pid(::getpid()) + " serves run " + Pid(opt.RunPid) + " of " +
              opt.IniFile);
+    const ServedFolder served(folder);
 
-    // Serves every signal file there; false after an error (logged, the run asked to stop).
-    auto serveAll = [&](bool& served) {
-      served = false;
+    // Serves every signal file there; false when the companion must end (an error, logged with
+    // the run asked to stop; or the folder is no longer its own, with the reason set).
+    auto serveAll = [&](bool& any) {
+      any = false;
       for (int g : SignalGenerations(folder)) {
         if (!FileExists(keeper->SignalFile(g))) continue;
-        served = true;
+        if (std::string gone = served.Gone(); !gone.empty()) {
+          reason = gone;
+          return false;
+        }
+        any = true;
         try {
           log.Line(ReportLine(keeper->Serve(g)));
         } catch (const std::exception& e) {
           log.Line("Generation " + FormatInt(g) + ": " + e.what());
+          if (std::string gone = served.Gone(); !gone.empty()) { // not its run to stop
+            reason = gone;
+            return false;
+          }
           StopRun(opt.IniFile, log);
-          log.Line("End: error");
+          reason = "error";
           return false;
         }
       }
@@ -266,12 +299,15 @@ int RunCompanion(const CompanionOptions& opt) {
         reason = EndReason(opt);
         lastCheck = Steady::now();
       }
-      bool served = false;
-      if (!serveAll(served)) return 1;
+      bool any = false;
+      if (!serveAll(any)) {
+        log.Line("End: " + reason);
+        return reason == "error" ? 1 : 0;
+      }
       // The run's last signal file is there before the run ends: it is served all the same,
       // so that what is left behind does not depend on how fast the companion was.
       if (!reason.empty()) break;
-      if (served) continue;
+      if (any) continue;
       try {
         keeper->PrepareNext();
       } catch (const std::exception& e) { // the generation's work does without

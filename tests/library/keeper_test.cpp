@@ -237,6 +237,26 @@ TEST_F(CompanionLife, EndsWhenTheRunProcessIsGoneOrExitIs1) {
   EXPECT_TRUE(Logged("End: Exit is 1"));
 }
 
+// A run folder removed and made again under the same name (a new run started there at once) is
+// not served by the companion of the run before, which ends without touching the new run: its
+// signal file stays for its own companion, and its Exit key is not set.
+TEST_F(CompanionLife, EndsWhenItsRunFolderIsReplaced) {
+  f.Population(
+      1, [](int) { return "X02"; }, false); // the files of the run before
+  auto companion = Start(opt);
+  ASSERT_TRUE(Within(5s, [&] { return CompanionLockHeld(Lock()); }));
+  fs::rename(f.Path("run"), f.Path("run.before"));
+  for (int k = 0; k <= 9; ++k) fs::create_directories(f.Path("run/" + std::to_string(k)));
+  f.Population(1, [](int) { return "X01"; });
+  ASSERT_EQ(companion.wait_for(5s), std::future_status::ready);
+  EXPECT_EQ(companion.get(), 0);
+  EXPECT_TRUE(fs::exists(f.Path("run/Gen1")));
+  EXPECT_EQ(ReadIniStr("Common", "Exit", f.Ini()), "0");
+  std::string log = test::ReadText(f.Path("run.before/ZupoAp.log"));
+  EXPECT_NE(log.find("End: the run folder "), std::string::npos) << log;
+  EXPECT_FALSE(fs::exists(f.Path("run/ZupoAp.log")));
+}
+
 TEST_F(CompanionLife, StartUpErrorIsLoggedWithItsKeyAndStopsTheRun) {
   struct Case {
     const char *section, *key, *bad, *logged;
