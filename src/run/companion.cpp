@@ -63,11 +63,15 @@ std::vector<std::string> CompanionEnvironment(const std::string& fullIni) {
 
 } // namespace
 
-pid_t StartCompanion(const std::string& appDir, const std::string& iniFile) {
+pid_t StartCompanion(const std::string& appDir, const std::string& iniFile, std::string* why) {
   std::string program = appDir;
   if (!program.empty() && program.back() != '/') program += '/';
   program += "ZupoAp";
-  if (::access(program.c_str(), X_OK) != 0) return -1;
+  auto fail = [&](int err) {
+    if (why) *why = program + ": " + std::strerror(err);
+    return -1;
+  };
+  if (::access(program.c_str(), X_OK) != 0) return fail(errno);
   std::string folder = FolderOf(iniFile);
   char* real = ::realpath(iniFile.c_str(), nullptr);
   std::string fullIni = real ? real : iniFile;
@@ -100,7 +104,13 @@ pid_t StartCompanion(const std::string& appDir, const std::string& iniFile) {
   int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv, envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
-  return rc == 0 ? pid : -1;
+  return rc == 0 ? pid : fail(rc);
+}
+
+std::string CompanionNotStarted(const std::string& why) {
+  return "The companion ZupoAp could not be started (" + why +
+         "). The run waits for it, starting it again every 60 s; a run with LibraryProb 0 needs "
+         "no companion.";
 }
 
 std::vector<int> SignalGenerations(const std::string& folder) {
@@ -126,7 +136,8 @@ bool CompanionLockHeld(const std::string& path) {
   return held;
 }
 
-void LaunchCompanion(const Simulation& sim, CompanionLink& link, const std::string& awaitedSignal) {
+std::string LaunchCompanion(const Simulation& sim, CompanionLink& link,
+                            const std::string& awaitedSignal) {
   // A signal file of an earlier run would be served by the new companion as if it were this
   // run's, and its Mape.txt could reach this run.
   for (int g : SignalGenerations(sim.P.Tree_Path1)) {
@@ -134,7 +145,9 @@ void LaunchCompanion(const Simulation& sim, CompanionLink& link, const std::stri
     if (f != awaitedSignal) ::unlink(f.c_str());
   }
   Reap(&link);
-  link.Pid = StartCompanion(link.AppDir, link.IniFile);
+  std::string why;
+  link.Pid = StartCompanion(link.AppDir, link.IniFile, &why);
+  return link.Pid > 0 ? std::string() : why;
 }
 
 WaitEnd AwaitCompanion(const Simulation& sim, const WaitHooks& hooks, const std::string& signalFile,

@@ -28,12 +28,20 @@ struct CompanionLink {
 
 // Starts appDir + "ZupoAp" as a separate, silent process in its own session, without arguments,
 // in the folder of the configuration, with ZUPO_INI (the configuration's full path) and
-// ZUPO_RUN_PID (this process) in its environment. A missing program is not an error: returns -1.
-pid_t StartCompanion(const std::string& appDir, const std::string& iniFile);
+// ZUPO_RUN_PID (this process) in its environment. Returns -1 when it cannot be started (a missing
+// program included), with the reason in why when given.
+pid_t StartCompanion(const std::string& appDir, const std::string& iniFile,
+                     std::string* why = nullptr);
 
 // Removes the signal files left in the run folder by an earlier run (every "Gen<g>" but
-// awaitedSignal, which this run waits for), then starts the companion.
-void LaunchCompanion(const Simulation& sim, CompanionLink& link, const std::string& awaitedSignal);
+// awaitedSignal, which this run waits for), then starts the companion. Returns "" when it
+// started, else the program and why it could not be started. The run does not stop for that:
+// it waits for a companion (one put in place later is started after 60 s).
+std::string LaunchCompanion(const Simulation& sim, CompanionLink& link,
+                            const std::string& awaitedSignal);
+
+// The warning for a companion that could not be started (why: as LaunchCompanion returns it).
+std::string CompanionNotStarted(const std::string& why);
 
 // How a wait for the companion ended.
 enum class WaitEnd { Served, ExitKey, StopPressed };

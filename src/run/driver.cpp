@@ -155,6 +155,7 @@ private:
   void StopAtCompanion(const StoppedAtCompanion& s);
   void WhileWaiting(std::chrono::steady_clock::duration waited); // the run's thread
   void ShowWarnings();
+  void StartTheCompanion();
   // A key of [Common], written in its place among the run's writes.
   void Key(const char* key, const char* value) {
     const std::string* ini = &ini_;
@@ -267,7 +268,7 @@ void Driver::FreshStart() {
   sim_.Data2File.Create(RunFile(sim_, "Data2.txt"));
   sim_.Data1File.Write(Data1Header());
   sim_.Data1File.Flush();
-  if (sim_.P.LibraryProb != 0) LaunchCompanion(sim_, companion_, signalFile_);
+  StartTheCompanion();
   sim_.R.RunGen = 1;
   sim_.T.PrevBase = 500;
   sim_.T.CurBase = 0;
@@ -371,10 +372,16 @@ void Driver::Resume() {
   sim_.Data1File.OpenAppend(RunFile(sim_, "Data1.txt"));
   sim_.Data2File.OpenAppend(RunFile(sim_, "Data2.txt"));
   sim_.R.MsgCount = 1;
-  if (sim_.P.LibraryProb != 0) LaunchCompanion(sim_, companion_, signalFile_);
+  StartTheCompanion();
   resumed_ = true;
   lagsMoved_ = true;
   host_.ProcessMessages();
+}
+
+void Driver::StartTheCompanion() {
+  if (sim_.P.LibraryProb == 0) return;
+  std::string why = LaunchCompanion(sim_, companion_, signalFile_);
+  if (!why.empty()) host_.Warn(CompanionNotStarted(why));
 }
 
 void Driver::ShiftLags() {

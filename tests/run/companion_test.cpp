@@ -183,7 +183,8 @@ TEST_F(CompanionSide, LaunchClearsSignalFilesOfAnEarlierRun) {
     test::WriteText(Run(f), "");
   EXPECT_EQ(SignalGenerations(sim.P.Tree_Path1), (std::vector<int>{3, 7, 12}));
   CompanionLink link{d.Path(), sim.IniFileName}; // no ZupoAp there: nothing is started
-  LaunchCompanion(sim, link, Run("Gen7"));
+  EXPECT_EQ(LaunchCompanion(sim, link, Run("Gen7")),
+            d / "ZupoAp" + ": No such file or directory");
   EXPECT_EQ(link.Pid, -1);
   EXPECT_EQ(SignalGenerations(sim.P.Tree_Path1), (std::vector<int>{7}));
   EXPECT_TRUE(fs::exists(Run("Gen5.tmp")));

@@ -200,10 +200,15 @@ private slots:
   void exitWhileTheCompanionIsAwaitedStopsAtTheWait() {
     TempDir d;
     Prepare(d, {{"Gen_No", "20"}, {"G_Gap", "5"}, {"LibraryProb", "30"}});
+    BoxCloser closer;          // the warning that ZupoAp could not be started
     auto w = MakeWindow(d, 4); // no ZupoAp beside it: generation 1's signal file stays
     QTimer::singleShot(1500, w.get(), [&] { QTest::mouseClick(w->btnExit(), Qt::LeftButton); });
     QCOMPARE(RunToEnd(*w), 3);
     CheckStoppedAt(d, *w, 2);
+    QCOMPARE(closer.Seen.size(), size_t(1));
+    QVERIFY2(closer.Seen[0].second.startsWith("The companion ZupoAp could not be started (" +
+                                              QString::fromStdString(d.Path()) + "/ZupoAp: "),
+             qPrintable(closer.Seen[0].second));
   }
 
   void startUpErrorShowsItsBoxAndRunsNothing() {
