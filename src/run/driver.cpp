@@ -156,6 +156,7 @@ private:
   void WhileWaiting(std::chrono::steady_clock::duration waited); // the run's thread
   void ShowWarnings();
   void StartTheCompanion();
+  void RequireLibraryFiles(int g) const;
   // A key of [Common], written in its place among the run's writes.
   void Key(const char* key, const char* value) {
     const std::string* ini = &ini_;
@@ -352,6 +353,7 @@ void Driver::Resume() {
   const int lastRow = LastStatisticsRow(sim_);
   std::string fellBackWhy;
   const int g = RestoreCheckpoint(stopNo, lastRow, fellBackWhy);
+  RequireLibraryFiles(g);
   StopIfRequested();
   // From here on the run files are changed.
   const std::string b1 = RunFile(sim_, "Backup1.txt");
@@ -376,6 +378,21 @@ void Driver::Resume() {
   resumed_ = true;
   lagsMoved_ = true;
   host_.ProcessMessages();
+}
+
+// A library run resumed in generation g > 1 first reads Mape.txt, which the companion writes when
+// it serves a signal file. Without either (a run started with LibraryProb 0, or Mape.txt removed)
+// the run would wait for ever; it is refused before any file is changed.
+void Driver::RequireLibraryFiles(int g) const {
+  if (sim_.P.LibraryProb == 0 || g <= 1) return;
+  const std::string mape = RunFile(sim_, "Mape.txt");
+  const std::string signal = RunFile(sim_, "Gen" + FormatInt(g - 1));
+  if (FileExists(mape) || FileExists(signal)) return;
+  throw RunError(mape + " is missing, and no signal file (" + signal +
+                 ") asks the companion for one: the run cannot resume with LibraryProb " +
+                 FormatGeneral(sim_.P.LibraryProb) +
+                 " (was it started with LibraryProb 0?). Resume it with LibraryProb 0, or start "
+                 "it afresh with Stop_No 0.");
 }
 
 void Driver::StartTheCompanion() {

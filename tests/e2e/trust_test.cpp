@@ -98,6 +98,29 @@ TEST(Trust, StartUpErrorTouchesNoResultFile) {
   }
 }
 
+// The library switched on in the middle of a run: the resume would wait for ever for a Mape.txt
+// that no companion is asked to write. It is refused before any file changes, and the run
+// resumes as it was started.
+TEST(Trust, LibrarySwitchedOnInTheMiddleOfARunIsRefused) {
+  TempDir d;
+  Prepare(d, {{"Gen_No", "8"}});
+  ASSERT_EQ(EndOf(d, 11, 5), RunEnd::Stopped);
+  const std::string rows = Data1(d);
+  IniWrite(Ini(d), "Traders", "LibraryProb", "30");
+  std::string err = StartError(d);
+  EXPECT_EQ(err.rfind(RunDir(d) + "/Mape.txt is missing, and no signal file (" + RunDir(d) +
+                          "/Gen4) asks",
+                      0),
+            0u)
+      << err;
+  EXPECT_NE(err.find("LibraryProb 30"), std::string::npos) << err;
+  EXPECT_EQ(Data1(d), rows);
+  EXPECT_EQ(Key(d, "Stop_No"), "5");
+  IniWrite(Ini(d), "Traders", "LibraryProb", "0");
+  ASSERT_EQ(EndOf(d), RunEnd::Finished);
+  EXPECT_EQ(RowGens(d), Range(1, 8));
+}
+
 // A second run on a folder in use ends at once, naming the folder and the holder; the folder's
 // files are those of the first run.
 TEST(Trust, SecondRunOnTheSameFolderIsRefused) {
