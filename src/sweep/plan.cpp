@@ -123,6 +123,12 @@ void CheckRunConfig(const std::string& base, const std::vector<SweepAxis>& axes,
       fail(where + ": " + p + " lies outside the run folder, so every run would write to it");
   };
   own("Tree_Path1", true);
+  // The library's folders are made by the run; they must be its own too when it keeps one.
+  if (sim->P.LibraryProb != 0 && !Inside(path("Tree_Path2"), base))
+    fail(shown + " [Common] Tree_Path2=" + ReadIniStr("Common", "Tree_Path2", ini) + ": " +
+         path("Tree_Path2") +
+         " lies outside the run folder, so the companions of all runs would keep one library "
+         "there (LibraryProb is not 0)");
   own("Data_File", false);
   if (sim->P.Do_Dim == 0)
     for (const char* k : {"DimA_File", "DimB_File", "DimC_File"}) own(k, false);

@@ -131,6 +131,9 @@ TEST_F(PlanTest, EveryRefusalNamesItsCauseAndWritesNothing) {
            "/Zupo.ini [Stock_Market] Irate: \"abc\" is not a valid "
            "number"},
       {"missing data file", set({"Data_File=Other.txt"}), "Other.txt does not exist"},
+      {"shared library", set({"LibraryProb=0,30", "Tree_Path2=/tmp/lib/"}),
+       "the grid point LibraryProb=30 Tree_Path2=/tmp/lib/: " + base_ +
+           "/Zupo.ini [Common] Tree_Path2=/tmp/lib/: /tmp/lib/ lies outside the run folder"},
       {"base without Zupo.ini", [](PlanTest& t) { fs::remove(t.base_ + "/Zupo.ini"); },
        base_ + "/Zupo.ini: the base run folder has no Zupo.ini"},
       {"started base", key("Common", "Stop_No", "12"), "holds a started run"},
