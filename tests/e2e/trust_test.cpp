@@ -1,5 +1,6 @@
 // Whole runs that are interrupted, resumed, damaged or started twice: nothing lost, nothing
 // silently wrong, every refusal explained.
+#include <chrono>
 #include <gtest/gtest.h>
 
 #include "core/errors.h"
@@ -107,7 +108,16 @@ TEST(Trust, LibrarySwitchedOnInTheMiddleOfARunIsRefused) {
   ASSERT_EQ(EndOf(d, 11, 5), RunEnd::Stopped);
   const std::string rows = Data1(d);
   IniWrite(Ini(d), "Traders", "LibraryProb", "30");
-  std::string err = StartError(d);
+  // A resume let through would wait for Mape.txt: the Exit button ends that wait after 3 s.
+  RecordingHost host;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  host.OnPump = [&] { host.Pressed = host.Pressed || std::chrono::steady_clock::now() > until; };
+  std::string err = "resumed";
+  try {
+    RunIn(d, host);
+  } catch (const RunError& e) {
+    err = e.what();
+  }
   EXPECT_EQ(err.rfind(RunDir(d) + "/Mape.txt is missing, and no signal file (" + RunDir(d) +
                           "/Gen4) asks",
                       0),
