@@ -1,12 +1,15 @@
 #!/bin/sh
 # zupo in a real X server (xvfb-run) and zupo-cli, both with the same seed on copies of the
 # example: zupo ends with status 0 and every file of the two run folders is byte-identical.
-# Usage: window_matches_cli.sh ZUPO ZUPO_CLI EXAMPLE_DIR [GENERATIONS]
+# With a LIBRARY_PROB other than 0 both runs keep a library with their own ZupoAp (whose log and
+# lock, holding times and process ids, are not compared).
+# Usage: window_matches_cli.sh ZUPO ZUPO_CLI EXAMPLE_DIR [GENERATIONS [LIBRARY_PROB]]
 set -eu
 zupo=$1
 cli=$2
 example=$3
 gens=${4:-40}
+libprob=${5:-0}
 if ! command -v xvfb-run >/dev/null 2>&1; then
   echo "xvfb-run is not installed: skipped"
   exit 77
@@ -15,7 +18,8 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 for d in window cli; do
   cp -r "$example" "$tmp/$d"
-  sed -i "s/^Gen_No=[0-9]*/Gen_No=$gens/" "$tmp/$d/Zupo.ini"
+  sed -i "s/^Gen_No=[0-9]*/Gen_No=$gens/; s/^LibraryProb=[0-9]*/LibraryProb=$libprob/" \
+    "$tmp/$d/Zupo.ini"
 done
 status=0
 env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY timeout 300 \
@@ -31,5 +35,5 @@ if [ "$rows" -ne $((gens + 1)) ]; then
   exit 1
 fi
 # zupo.lock names the process that held the run folder.
-diff -r -x zupo.lock "$tmp/window" "$tmp/cli"
+diff -r -x zupo.lock -x ZupoAp.log -x ZupoAp.lock "$tmp/window" "$tmp/cli"
 echo "zupo and zupo-cli wrote the same files ($(find "$tmp/cli" -type f | wc -l) files, $gens generations)"
