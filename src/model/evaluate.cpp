@@ -28,19 +28,19 @@ long double WindowAt(const std::array<double, DimLen + 1>& w, int pos) {
 // would give.
 class ResultMemo {
 public:
-  template <class F> long double Get(int kind, long double A, F compute) {
+  template <class F> long double Get(SymOp op, long double A, F compute) {
+    const auto kind = static_cast<std::uint8_t>(op);
     std::uint64_t mant;
     std::uint16_t se;
     static_assert(sizeof(long double) >= 10);
     std::memcpy(&mant, &A, 8);
     std::memcpy(&se, reinterpret_cast<const char*>(&A) + 8, 2);
     std::uint64_t h =
-        (mant ^ (static_cast<std::uint64_t>(se) << 48 | static_cast<unsigned>(kind))) *
-        0x9E3779B97F4A7C15ULL;
+        (mant ^ (static_cast<std::uint64_t>(se) << 48 | kind)) * 0x9E3779B97F4A7C15ULL;
     Entry& e = table_[h >> (64 - Bits)];
     if (e.Kind == kind && e.Mant == mant && e.Se == se) return e.Value;
     long double v = compute(A);
-    e = {mant, se, static_cast<std::uint8_t>(kind), v};
+    e = {mant, se, kind, v};
     return v;
   }
 
@@ -49,7 +49,7 @@ private:
   struct Entry {
     std::uint64_t Mant = 0;
     std::uint16_t Se = 0;
-    std::uint8_t Kind = 0; // 0: empty
+    std::uint8_t Kind = 0; // the operation (SymOp); 0, SymOp::None: empty
     long double Value = 0;
   };
   std::array<Entry, 1 << Bits> table_{};
@@ -83,18 +83,19 @@ long double ApplyOp(const Simulation& sim, int code, long double A, long double 
   case SymOp::Cos:
     return std::fabs(A) >= TrigLimit
                ? 0.0L
-               : memo.Get(1, A, [](long double x) { return Checked(std::cos(x)); });
+               : memo.Get(SymOp::Cos, A, [](long double x) { return Checked(std::cos(x)); });
   case SymOp::Exp: {
     long double x = std::fabs(A) <= sim.P.MaxExp ? A : static_cast<long double>(sim.P.MaxExp);
-    return memo.Get(3, x, [](long double y) { return Checked(std::exp(y)); });
+    return memo.Get(SymOp::Exp, x, [](long double y) { return Checked(std::exp(y)); });
   }
   case SymOp::Log:
-    return A == 0 ? 0.0L
-                  : memo.Get(4, std::fabs(A), [](long double x) { return Checked(std::log(x)); });
+    return A == 0 ? 0.0L : memo.Get(SymOp::Log, std::fabs(A), [](long double x) {
+      return Checked(std::log(x));
+    });
   case SymOp::Sin:
     return std::fabs(A) >= TrigLimit
                ? 0.0L
-               : memo.Get(2, A, [](long double x) { return Checked(std::sin(x)); });
+               : memo.Get(SymOp::Sin, A, [](long double x) { return Checked(std::sin(x)); });
   case SymOp::Sqrt:
     return Checked(std::sqrt(std::fabs(A)));
   case SymOp::None:
