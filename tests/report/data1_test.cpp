@@ -77,52 +77,38 @@ TEST(ReadData1, ARowWithoutItsLineEndIsLeftOut) {
   }
 }
 
-struct BadCase {
-  const char* Name;
-  std::optional<std::string> Text; // no file without it
-  std::string Message;             // after "<path>"
-};
-
-void PrintTo(const BadCase& c, std::ostream* os) {
-  *os << c.Name;
-}
-
-class MalformedData1 : public ::testing::TestWithParam<BadCase> {};
-
-TEST_P(MalformedData1, ErrorNamesFileAndLine) {
-  TempDir d;
-  if (GetParam().Text) test::WriteText(d / "Data1.txt", *GetParam().Text);
-  try {
-    ReadData1(d / "Data1.txt");
-    FAIL() << "no error";
-  } catch (const RunError& e) {
-    EXPECT_EQ(std::string(e.what()), d / "Data1.txt" + GetParam().Message);
-  }
-}
-
 std::string Replace(std::string s, const std::string& from, const std::string& to) {
   return s.replace(s.find(from), from.size(), to);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Data1, MalformedData1,
-    ::testing::Values(
-        BadCase{"Missing", std::nullopt, ": the statistics table does not exist"},
-        BadCase{"Empty", "", ": the statistics table is empty (no header)"},
-        BadCase{"NoHeader", kRow1 + kRow2, " line 1: not the header of a statistics table"},
-        BadCase{"BadNumber", kHeader + kRow1 + Replace(kRow2, "620.94487", "620.9x487") + kRow3,
-                " line 3: field 7 \"620.9x487\" is not a number"},
-        BadCase{"MissingField", kHeader + kRow1 + Replace(kRow2, "  9.05", "") + kRow3,
-                " line 3: 26 fields, a row has 27"},
-        BadCase{"ExtraField", kHeader + Replace(kRow1, "\r\n", " 7\r\n"),
-                " line 2: 28 fields, a row has 27"},
-        BadCase{"GenerationRepeated", kHeader + kRow1 + kRow2 + kRow2,
-                " line 4: generation 2 does not follow generation 2"},
-        BadCase{"GenerationZero", kHeader + Replace(kRow1, "    1 ", "    0 "),
-                " line 2: \"0\" is not a generation number"},
-        BadCase{"FractionalGeneration", kHeader + Replace(kRow1, "    1 ", "  1.5 "),
-                " line 2: \"1.5\" is not a generation number"}),
-    [](const auto& info) { return std::string(info.param.Name); });
+TEST(ReadData1, MalformedFileIsAnErrorNamingFileAndLine) {
+  struct Case {
+    std::optional<std::string> Text; // no file without it
+    std::string Message;             // after "<path>"
+  };
+  const Case cases[] = {
+      {std::nullopt, ": the statistics table does not exist"},
+      {"", ": the statistics table is empty (no header)"},
+      {kRow1 + kRow2, " line 1: not the header of a statistics table"},
+      {kHeader + kRow1 + Replace(kRow2, "620.94487", "620.9x487") + kRow3,
+       " line 3: field 7 \"620.9x487\" is not a number"},
+      {kHeader + kRow1 + Replace(kRow2, "  9.05", "") + kRow3, " line 3: 26 fields, a row has 27"},
+      {kHeader + Replace(kRow1, "\r\n", " 7\r\n"), " line 2: 28 fields, a row has 27"},
+      {kHeader + kRow1 + kRow2 + kRow2, " line 4: generation 2 does not follow generation 2"},
+      {kHeader + Replace(kRow1, "    1 ", "    0 "), " line 2: \"0\" is not a generation number"},
+      {kHeader + Replace(kRow1, "    1 ", "  1.5 "), " line 2: \"1.5\" is not a generation number"},
+  };
+  for (const Case& c : cases) {
+    TempDir d;
+    if (c.Text) test::WriteText(d / "Data1.txt", *c.Text);
+    try {
+      ReadData1(d / "Data1.txt");
+      ADD_FAILURE() << "no error: " << c.Message;
+    } catch (const RunError& e) {
+      EXPECT_EQ(std::string(e.what()), d / "Data1.txt" + c.Message);
+    }
+  }
+}
 
 } // namespace
 } // namespace zupo

@@ -33,20 +33,6 @@ TEST(LogReturns, OnlyBetweenConsecutiveGenerationsWithPositivePrices) {
   EXPECT_DOUBLE_EQ(r.Ret[2], std::log(2.0));
 }
 
-TEST(IsLearningGen, FollowsTheLearningPeriod) {
-  struct Case {
-    int GGap;
-    std::vector<int> Learning; // among generations 1..9
-  };
-  for (const Case& c : std::vector<Case>{
-           {1, {2, 3, 4, 5, 6, 7, 8, 9}}, {2, {3, 5, 7, 9}}, {3, {4, 7}}, {20, {}}, {0, {}}}) {
-    std::vector<int> got;
-    for (int g = 1; g <= 9; ++g)
-      if (IsLearningGen(g, c.GGap)) got.push_back(g);
-    EXPECT_EQ(got, c.Learning) << "G_Gap " << c.GGap;
-  }
-}
-
 TEST(EquilibriumPrice, HomogeneousRationalExpectations) {
   // The example: mean dividend 10, variance 4, lambda 0.5, H0 1, r 0.1.
   EXPECT_DOUBLE_EQ(EquilibriumPrice(10, 4, 0.5, 1, 0.1), 80);
@@ -94,7 +80,10 @@ TEST(Summarize, FiguresOfASmallTable) {
   EXPECT_TRUE(std::isnan(s.Lb10Ret));
 
   EXPECT_FALSE(Summarize("a", Info(2, 6), t).Complete);
-  EXPECT_TRUE(std::isnan(Summarize("a", Info(20, 5), t).SucceedMean)); // no learning generation
+  // Every generation from 2 learns with G_Gap 1, none with G_Gap 0 or beyond the run.
+  EXPECT_EQ(Summarize("a", Info(1, 5), t).LearningGens, 4);
+  EXPECT_EQ(Summarize("a", Info(0, 5), t).LearningGens, 0);
+  EXPECT_TRUE(std::isnan(Summarize("a", Info(20, 5), t).SucceedMean));
 }
 
 // hill_top5 stays undefined.
@@ -140,6 +129,7 @@ TEST(SummaryFiles, CsvHeaderAndRow) {
   s.RunDir = "runs/a,b \"c\"";
   std::string csv = SummaryCsv(s);
   EXPECT_EQ(csv.substr(csv.find('\n') + 1, 20), "\"runs/a,b \"\"c\"\"\",101");
+  EXPECT_EQ(FormatFigure(-INFINITY), "-inf");
 }
 
 TEST(SummaryFiles, JsonHoldsTheSameKeysWithNullForUndefined) {
@@ -175,13 +165,6 @@ TEST(SummaryFiles, JsonHoldsTheSameKeysWithNullForUndefined) {
                             "}\n");
 }
 
-TEST(FormatFigure, TwelveSignificantDigitsAndUndefinedValues) {
-  EXPECT_EQ(FormatFigure(1.0 / 3), "0.333333333333");
-  EXPECT_EQ(FormatFigure(-2.5e-7), "-2.5e-07");
-  EXPECT_EQ(FormatFigure(123456789012345.0), "1.23456789012e+14");
-  EXPECT_EQ(FormatFigure(-INFINITY), "-inf");
-}
-
 // A run folder with Zupo.ini and run/Dstar.txt.
 void WriteRun(const TempDir& d, const std::string& lambda, const std::string& dstar) {
   std::filesystem::create_directories(d / "run");
@@ -212,15 +195,8 @@ TEST(ReadRunInfo, ParametersAndTheDividendProcess) {
 // cannot be read is an error naming the file, the key and the value.
 TEST(ReadRunInfo, MissingDividendsAreANoteAndBadKeysAnError) {
   TempDir d;
-  auto error = [&] {
-    try {
-      ReadRunInfo(d.Path());
-    } catch (const RunError& e) {
-      return std::string(e.what());
-    }
-    return std::string("no error");
-  };
-  EXPECT_EQ(error(), d / "Zupo.ini: the configuration file does not exist");
+  auto read = [&] { ReadRunInfo(d.Path()); };
+  EXPECT_TRUE(test::FailsNaming(read, d / "Zupo.ini: the configuration file does not exist"));
   WriteRun(d, "0.5", "");
   RunInfo r = ReadRunInfo(d.Path());
   EXPECT_TRUE(std::isnan(r.DividendMean));
@@ -228,7 +204,7 @@ TEST(ReadRunInfo, MissingDividendsAreANoteAndBadKeysAnError) {
   WriteRun(d, "0.5", "10\r\nten\r\n");
   EXPECT_NE(ReadRunInfo(d.Path()).DividendNote.find("\"ten\""), std::string::npos);
   WriteRun(d, "0,5", "10\r\n");
-  EXPECT_EQ(error(), d / "Zupo.ini: [Traders] Lambda=0,5 is not a number");
+  EXPECT_TRUE(test::FailsNaming(read, d / "Zupo.ini: [Traders] Lambda=0,5 is not a number"));
 }
 
 } // namespace

@@ -62,11 +62,12 @@ QString ShownText(const MessageLog& log) {
 
 } // namespace
 
-// The numbered log: 200 lines, then a ring.
-class LogRing : public QObject {
+// The parts of the window: the numbered log, the price chart, the layout and the status text.
+class WindowParts : public QObject {
   Q_OBJECT
 private slots:
-  void placesEachLineInTheRing() {
+  // The numbered log: 200 lines, then a ring.
+  void logPlacesEachLineInTheRing() {
     const QString first = "Processing Generation        1 ";
     struct Case {
       bool Fresh; // else a resumed run, which keeps the box's initial line
@@ -94,14 +95,10 @@ private slots:
       QCOMPARE(w->edtMsg()->textCursor().blockNumber(), c.Written % 200);
     }
   }
-};
 
-// The price chart: the first 500 points after the start, then the latest 500; the bottom axis
-// spans a full page of 500 generations from the oldest point.
-class PriceChartWindow : public QObject {
-  Q_OBJECT
-private slots:
-  void keepsAWindowOf500Points() {
+  // The first 500 points after the start, then the latest 500; the bottom axis spans a full page
+  // of 500 generations from the oldest point.
+  void chartKeepsAWindowOf500Points() {
     struct Case {
       int StartGen, LastGen, FirstShown, Count;
     };
@@ -116,32 +113,22 @@ private slots:
       QVERIFY(chart.LeftAxis()->min() <= 100 && chart.LeftAxis()->max() >= 106);
     }
   }
-};
 
-// Layout, status text and the click on the window's surface.
-class WindowLayout : public QObject {
-  Q_OBJECT
-private slots:
-  void hasItsDesignLayoutAndMeasuresOnAClick() {
+  // The design's size and place; the log above the full-width chart with the button panel at the
+  // log's right. A click on the window's own surface measures the free space at once.
+  void layoutAndTheStatusTextOnAClick() {
     TempDir d;
     auto w = MakeWindow(d);
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w.get()));
     QCOMPARE(w->frameGeometry(), QRect(218, 122, 795, 570));
-    QCOMPARE(w->Chart1()->height(), 293);
-    QCOMPARE(w->statusBar()->height(), 24);
-    QCOMPARE(w->btnExit()->geometry(), QRect(6, 58, 59, 26));
-    // Log above the chart, the button panel at the log's right, the chart full width.
     QWidget* panel1 = w->edtMsg()->parentWidget();
     QPoint logBottom = panel1->mapTo(w.get(), QPoint(0, panel1->height()));
     QCOMPARE(logBottom.y(), w->Chart1()->mapTo(w.get(), QPoint(0, 0)).y());
     QCOMPARE(w->edtMsg()->geometry().right() + 1, w->btnExit()->parentWidget()->geometry().left());
     QCOMPARE(w->Chart1()->width(), w->width());
-    QCOMPARE(w->font().pixelSize(), 12);
 
-    // The status bar is empty until the first tick; a click on the window's own surface (here
-    // the button panel around the button) measures at once.
-    QCOMPARE(w->StatusText()->text(), QString());
+    QCOMPARE(w->StatusText()->text(), QString()); // until the first tick
     QTest::mouseClick(w->btnExit()->parentWidget(), Qt::LeftButton, {}, QPoint(30, 10));
     QString text = w->StatusText()->text();
     QVERIFY2(QRegularExpression("^Free Disk Space : [0-9.]+(E[0-9]+)?MB$").match(text).hasMatch(),
@@ -149,15 +136,6 @@ private slots:
     QVERIFY(!w->ExitPressed());
     QCOMPARE(FreeDiskText(81234.5), QString("Free Disk Space : 81234.5MB"));
     QCOMPARE(FreeDiskText(-0.000001), QString("Free Disk Space : -1E-6MB")); // a failed query
-  }
-
-  // A warning is a modal warning box; the caller goes on once it is answered.
-  void warningIsAModalWarningBox() {
-    TempDir d;
-    auto w = MakeWindow(d);
-    BoxCloser closer;
-    w->Warn("Incorrect operator !");
-    QCOMPARE(closer.Seen, (decltype(closer.Seen){{QMessageBox::Warning, "Incorrect operator !"}}));
   }
 };
 
@@ -206,36 +184,36 @@ private slots:
     QCOMPARE(RunToEnd(*w), 3);
     CheckStoppedAt(d, *w, 2);
     QCOMPARE(closer.Seen.size(), size_t(1));
+    QCOMPARE(closer.Seen[0].first, QMessageBox::Warning); // the run went on after it
     QVERIFY2(closer.Seen[0].second.startsWith("The companion ZupoAp could not be started (" +
                                               QString::fromStdString(d.Path()) + "/ZupoAp: "),
              qPrintable(closer.Seen[0].second));
   }
 
-  void startUpErrorShowsItsBoxAndRunsNothing() {
-    TempDir d;
-    Prepare(d, {{"Gen_No", "3"}, {"LibraryProb", "0.5"}});
-    BoxCloser closer;
-    auto w = MakeWindow(d, 3);
-    QCOMPARE(RunToEnd(*w), 1);
-    QCOMPARE(closer.Seen.size(), size_t(1));
-    QCOMPARE(closer.Seen[0].first, QMessageBox::Critical);
-    const QString& text = closer.Seen[0].second;
-    QVERIFY2(text.contains("Zupo.ini") && text.contains("LibraryProb") && text.contains("0.5"),
-             qPrintable(text));
-    QVERIFY(!fs::exists(d / "run/Data1.txt"));
-    QCOMPARE(w->edtMsg()->LineCount(), 1);
-  }
-
-  void errorInAGenerationIsShownAndEndsWithStatus2() {
-    TempDir d;
-    Prepare(d, {{"Gen_No", "3"}, {"G_Gap", "0"}});
-    BoxCloser closer;
-    auto w = MakeWindow(d, 3);
-    QCOMPARE(RunToEnd(*w), 2);
-    QCOMPARE(closer.Seen.size(), size_t(1));
-    QVERIFY2(closer.Seen[0].second.startsWith("The run stopped in generation 2: "),
-             qPrintable(closer.Seen[0].second));
-    QCOMPARE(Key(d, "Running") + Key(d, "Exit"), std::string("01"));
+  // An error at start-up runs nothing; one inside a generation ends the run with status 2. Each
+  // is shown in one critical box.
+  void errorsAreShownInABoxAndEndTheRun() {
+    struct Case {
+      std::string Key, Value;
+      int Status;
+      QString Box;             // the box's text, a regular expression
+      std::string RunningExit; // a start-up error leaves Running=1
+    };
+    for (const Case& c : {Case{"LibraryProb", "0.5", 1, "Zupo.ini.*LibraryProb.*0\\.5", "10"},
+                          Case{"G_Gap", "0", 2, "^The run stopped in generation 2: ", "01"}}) {
+      TempDir d;
+      Prepare(d, {{"Gen_No", "3"}, {c.Key, c.Value}});
+      BoxCloser closer;
+      auto w = MakeWindow(d, 3);
+      QCOMPARE(RunToEnd(*w), c.Status);
+      QCOMPARE(closer.Seen.size(), size_t(1));
+      QCOMPARE(closer.Seen[0].first, QMessageBox::Critical);
+      QVERIFY2(QRegularExpression(c.Box).match(closer.Seen[0].second).hasMatch(),
+               qPrintable(closer.Seen[0].second));
+      QCOMPARE(Key(d, "Running") + Key(d, "Exit"), c.RunningExit);
+      QCOMPARE(fs::exists(d / "run/Data1.txt"), c.Status == 2);
+      QCOMPARE(w->edtMsg()->LineCount() == 1, c.Status == 1);
+    }
   }
 
 private:
@@ -280,13 +258,9 @@ private:
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  zupo::LogRing logRing;
-  zupo::PriceChartWindow chart;
-  zupo::WindowLayout layout;
+  zupo::WindowParts parts;
   zupo::RunInWindow runs;
-  const std::vector<std::pair<QString, QObject*>> groups = {{"LogRing", &logRing},
-                                                            {"PriceChartWindow", &chart},
-                                                            {"WindowLayout", &layout},
+  const std::vector<std::pair<QString, QObject*>> groups = {{"WindowParts", &parts},
                                                             {"RunInWindow", &runs}};
   QStringList args = app.arguments();
   // A first argument that is not an option names the one group to run.
