@@ -21,24 +21,17 @@ int Shell(const std::string& cmd, const TempDir& d, std::string* out = nullptr) 
   return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }
 
-std::vector<std::string> Split(const std::string& line) {
-  std::vector<std::string> f;
-  std::stringstream ss(line);
-  for (std::string x; std::getline(ss, x, ',');) f.push_back(x);
-  return f;
-}
-
-// The data row of summary.csv (header and one row) as key -> text.
+// summary.csv (a header and one row) as key -> text.
 std::map<std::string, std::string> ReadSummaryCsv(const std::string& path) {
-  std::string text = test::ReadText(path);
-  size_t nl = text.find('\n');
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
-  std::vector<std::string> keys = Split(text.substr(0, nl));
-  std::vector<std::string> vals = Split(text.substr(nl + 1, text.size() - nl - 2));
-  EXPECT_EQ(vals.size(), keys.size());
-  std::map<std::string, std::string> row;
-  for (size_t i = 0; i < keys.size() && i < vals.size(); ++i) row[keys[i]] = vals[i];
-  return row;
+  std::istringstream in(test::ReadText(path));
+  std::string head, row;
+  std::getline(in, head);
+  std::getline(in, row);
+  std::istringstream keys(head), values(row);
+  std::map<std::string, std::string> m;
+  for (std::string k, v; std::getline(keys, k, ',') && std::getline(values, v, ',');) m[k] = v;
+  EXPECT_EQ(m.size(), 26u) << head << "\n" << row;
+  return m;
 }
 
 // The finished run, then the same folder stopped early, then without its table.

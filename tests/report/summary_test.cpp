@@ -1,15 +1,17 @@
 // The run summary: returns, learning generations, the equilibrium price, the figures over a small
-// table, and the exact text of summary.csv and summary.json.
+// table, the exact text of summary.csv and summary.json; the report's charts and page.
 #include <cmath>
 #include <gtest/gtest.h>
 
-#include "core/errors.h"
+#include "report/charts.h"
+#include "report/html.h"
 #include "report/summary.h"
 #include "testutil.h"
 
 namespace zupo {
 namespace {
 
+namespace fs = std::filesystem;
 using test::TempDir;
 
 std::array<double, kData1Cols> Row(int gen, double price) {
@@ -115,7 +117,7 @@ RunSummary Fixed() {
           .VisitLibMean = 0};
 }
 
-TEST(SummaryFiles, CsvHeaderAndRow) {
+TEST(SummaryFiles, CsvHeaderAndRowAndTheJsonObject) {
   RunSummary s = Fixed();
   EXPECT_EQ(SummaryCsv(s),
             "run_dir,first_gen,last_gen,generations,complete,price_mean,price_sd,price_ree,"
@@ -130,10 +132,8 @@ TEST(SummaryFiles, CsvHeaderAndRow) {
   std::string csv = SummaryCsv(s);
   EXPECT_EQ(csv.substr(csv.find('\n') + 1, 20), "\"runs/a,b \"\"c\"\"\",101");
   EXPECT_EQ(FormatFigure(-INFINITY), "-inf");
-}
 
-TEST(SummaryFiles, JsonHoldsTheSameKeysWithNullForUndefined) {
-  RunSummary s = Fixed();
+  // The JSON object holds the same keys, with null for an undefined figure.
   s.RunDir = "runs\\x \"y\"";
   EXPECT_EQ(SummaryJson(s), "{\n"
                             "  \"run_dir\": \"runs\\\\x \\\"y\\\"\",\n"
@@ -165,17 +165,20 @@ TEST(SummaryFiles, JsonHoldsTheSameKeysWithNullForUndefined) {
                             "}\n");
 }
 
-// A run folder with Zupo.ini and run/Dstar.txt.
+// A run folder with Zupo.ini and run/Dstar.txt (none when dstar is empty).
 void WriteRun(const TempDir& d, const std::string& lambda, const std::string& dstar) {
-  std::filesystem::create_directories(d / "run");
+  fs::create_directories(d / "run");
   test::WriteText(d / "Zupo.ini", "[Common]\r\nRunning=1\r\nTree_Path1=run\\\r\n; comment\r\n"
                                   "\r\n[Stock_Market]\r\nH0=1\r\nIrate=0.1\r\n"
                                   "[Traders]\r\nLambda=" +
                                       lambda + "\r\nG_Gap=20\r\nGen_No=300\r\n");
-  if (!dstar.empty()) test::WriteText(d / "run/Dstar.txt", dstar);
+  if (dstar.empty())
+    fs::remove(d / "run/Dstar.txt");
+  else
+    test::WriteText(d / "run/Dstar.txt", dstar);
 }
 
-TEST(ReadRunInfo, ParametersAndTheDividendProcess) {
+TEST(ReadRunInfo, ParametersDividendsAndErrors) {
   TempDir d;
   // One dividend per line (anything after it on the line is not a dividend), blank lines skipped.
   WriteRun(d, "0.5", "8\r\n12 99\r\n\r\n  10\r\n14\r\n6");
@@ -189,22 +192,93 @@ TEST(ReadRunInfo, ParametersAndTheDividendProcess) {
   ASSERT_EQ(r.Sections.size(), 3u);
   EXPECT_EQ(r.Sections[0].Keys, (std::vector<std::pair<std::string, std::string>>{
                                     {"Running", "1"}, {"Tree_Path1", "run\\"}}));
-}
 
-// Without dividends there is no equilibrium price, but no failure either; a configuration that
-// cannot be read is an error naming the file, the key and the value.
-TEST(ReadRunInfo, MissingDividendsAreANoteAndBadKeysAnError) {
-  TempDir d;
-  auto read = [&] { ReadRunInfo(d.Path()); };
-  EXPECT_TRUE(test::FailsNaming(read, d / "Zupo.ini: the configuration file does not exist"));
+  // Without dividends there is no equilibrium price, but no failure either; a configuration that
+  // cannot be read is an error naming the file, the key and the value.
   WriteRun(d, "0.5", "");
-  RunInfo r = ReadRunInfo(d.Path());
+  r = ReadRunInfo(d.Path());
   EXPECT_TRUE(std::isnan(r.DividendMean));
   EXPECT_EQ(r.DividendNote, d / "run/Dstar.txt does not exist");
   WriteRun(d, "0.5", "10\r\nten\r\n");
   EXPECT_NE(ReadRunInfo(d.Path()).DividendNote.find("\"ten\""), std::string::npos);
   WriteRun(d, "0,5", "10\r\n");
+  auto read = [&] { ReadRunInfo(d.Path()); };
   EXPECT_TRUE(test::FailsNaming(read, d / "Zupo.ini: [Traders] Lambda=0,5 is not a number"));
+  fs::remove(d / "Zupo.ini");
+  EXPECT_TRUE(test::FailsNaming(read, d / "Zupo.ini: the configuration file does not exist"));
+}
+
+TEST(DensityHistogram, BinsOfTheGivenWidthIntegrateToOne) {
+  // Bins of 0.5 from floor(-0.9) = -1 to ceil(2.0) = 2; 2.0 itself falls into the last bin.
+  Histogram h = DensityHistogram({-0.9, -0.1, 0.1, 0.2, 1.4, 2.0}, 0.5);
+  EXPECT_EQ(h.X, (std::vector<double>{-0.75, -0.25, 0.25, 0.75, 1.25, 1.75}));
+  const double unit = 1 / (6 * 0.5);
+  EXPECT_EQ(h.Y, (std::vector<double>{unit, unit, 2 * unit, 0, unit, unit}));
+  EXPECT_TRUE(DensityHistogram({}, 0.5).X.empty());
+  // Equal values: one bin starting at them.
+  EXPECT_EQ(DensityHistogram({3, 3}, 0.25).Y, (std::vector<double>{4}));
+}
+
+const ChartLine& LineNamed(const ReportChart& c, const std::string& name) {
+  for (const ChartLine& l : c.Chart.Lines)
+    if (l.Name == name) return l;
+  throw std::runtime_error("no line " + name + " in " + c.File);
+}
+
+// Generations 1..60 with G_Gap 20 (learning generations 21 and 41): the seven charts with their
+// data, and the page that shows them and escapes what comes from files.
+TEST(ReportCharts, TheSevenChartsWithTheirDataAndThePage) {
+  Data1Table t;
+  for (int g = 1; g <= 60; ++g) {
+    auto r = Row(g, 80 + (g % 7));
+    r[kTwealth1] = 0.2 + g * 1e-4;
+    r[kSucceedNo] = g;
+    r[kAveDepth] = 3;
+    r[kVarDepth] = 4;
+    t.Rows.push_back(r);
+  }
+  RunInfo info = Info(20, 60);
+  info.IniPath = "runs/a<b>/Zupo.ini";
+  info.Sections = {{"Common", {{"BinarySet", "+\\-\\*\\%\\"}, {"Note", "a&b <i>"}}}};
+  RunSummary s = Summarize("r", info, t);
+  std::vector<ReportChart> charts = ReportCharts(t, info, s);
+  std::string h = ReportHtml(info, s, charts, {"Stopped at <60>"});
+  std::vector<std::string> files;
+  for (const ReportChart& c : charts) {
+    files.push_back(c.File);
+    EXPECT_FALSE(c.Caption.empty()) << c.File;
+    EXPECT_NE(h.find("<img src=\"" + c.File + "\""), std::string::npos) << c.File;
+    EXPECT_NE(h.find("<figcaption>" + c.Caption + "</figcaption>"), std::string::npos);
+  }
+  EXPECT_EQ(files,
+            (std::vector<std::string>{"price.png", "returns.png", "acf.png", "distribution.png",
+                                      "models.png", "school.png", "wealth.png"}));
+  EXPECT_NE(h.find("<p class=\"note\">Stopped at &lt;60&gt;</p>"), std::string::npos);
+  EXPECT_NE(h.find("runs/a&lt;b&gt;/Zupo.ini"), std::string::npos);
+  EXPECT_NE(h.find("<td>Note</td><td><code>a&amp;b &lt;i&gt;</code></td>"), std::string::npos);
+  EXPECT_NE(h.find("<td class=\"num\">80</td><td><code>price_ree</code></td>"), std::string::npos);
+  EXPECT_EQ(h.find("http"), std::string::npos); // nothing fetched from the network
+
+  EXPECT_EQ(LineNamed(charts[0], "equilibrium price P*").Y, (std::vector<double>{80, 80}));
+  EXPECT_NE(charts[0].Caption.find("= 80,"), std::string::npos) << charts[0].Caption;
+  EXPECT_EQ(charts[1].Chart.Lines[0].Y.size(), 59u);
+  // The band of the autocorrelations is +-1.96/sqrt(n) for the 59 returns, lags 1..50.
+  const ChartLine& band = charts[2].Chart.Lines[0];
+  ASSERT_EQ(band.High.size(), 50u);
+  EXPECT_DOUBLE_EQ(band.Low[49], -1.96 / std::sqrt(59.0));
+  EXPECT_EQ(LineNamed(charts[2], "returns").X.back(), 50);
+  EXPECT_TRUE(charts[3].Chart.LogY);
+  // Model depth 3 with variance 4: band 1..5.
+  const ChartLine& depth = LineNamed(charts[4], "mean depth (AveDepth)");
+  EXPECT_EQ(depth.Low.front(), 1);
+  EXPECT_EQ(depth.High.front(), 5);
+  EXPECT_EQ(LineNamed(charts[5], "SucceedNo").Y, (std::vector<double>{21, 41}));
+  const ChartLine& w1 = LineNamed(charts[6], "Twealth1");
+  EXPECT_EQ(w1.X.size(), 58u);
+  EXPECT_EQ(w1.Y[20], 0.2 + 22 * 1e-4);
+  // No equilibrium line without its price.
+  s.PriceRee = std::nan("");
+  EXPECT_EQ(ReportCharts(t, info, s)[0].Chart.Lines.size(), 1u);
 }
 
 } // namespace
