@@ -33,13 +33,11 @@ TEST(Grid, KeysTakeTheirOwnSpellingAndTheSectionTheRunReadsThemFrom) {
   EXPECT_EQ(lists[1].Values, (std::vector<std::string>{""}));
 }
 
-TEST(Grid, FirstKeySlowestReplicatesFastestSeedsCountUp) {
+TEST(Grid, FirstKeySlowestReplicatesFastestSeedsCountUpWithinTheirRange) {
   std::vector<SweepAxis> axes{{"Irate", "Stock_Market", {"0.05", "0.1"}},
                               {"G_Gap", "Traders", {"5", "10", "20"}}};
-  auto runs = ExpandGrid(axes, 2, 100);
-  ASSERT_EQ(runs.size(), 12u);
   std::string seen;
-  for (const GridRun& r : runs)
+  for (const GridRun& r : ExpandGrid(axes, 2, 100))
     seen += std::to_string(r.Index) + ":" + r.Values[0] + "/" + r.Values[1] + "/" +
             std::to_string(r.Replicate) + "/" + std::to_string(r.Seed) + " ";
   EXPECT_EQ(seen, "0:0.05/5/1/100 1:0.05/5/2/101 2:0.05/10/1/102 3:0.05/10/2/103 "
@@ -49,14 +47,10 @@ TEST(Grid, FirstKeySlowestReplicatesFastestSeedsCountUp) {
   auto reps = ExpandGrid({}, 3, 0);
   ASSERT_EQ(reps.size(), 3u);
   EXPECT_EQ(reps[2].Seed, 2u);
-}
-
-// Seeds stay in the range of a run's seed; run ids have four digits, or as many as the last
-// run needs.
-TEST(Grid, SeedsAndRunIdsStayInTheirRange) {
-  std::vector<SweepAxis> axes{{"G_Gap", "Traders", {"5", "10"}}};
-  EXPECT_EQ(ExpandGrid(axes, 2, 4294967292ull).back().Seed, 4294967295u);
-  EXPECT_THROW(ExpandGrid(axes, 2, 4294967293ull), RunError);
+  // Seeds stay in the range of a run's seed; run ids have four digits, or as many as the last
+  // run needs.
+  EXPECT_EQ(ExpandGrid(axes, 1, 4294967290ull).back().Seed, 4294967295u);
+  EXPECT_THROW(ExpandGrid(axes, 1, 4294967291ull), RunError);
   EXPECT_THROW(ExpandGrid(axes, 0, 1), RunError);
   EXPECT_EQ(RunId(9999, 10000) + RunId(3, 10001), "999900003");
 }
@@ -87,8 +81,9 @@ public:
   PlanOptions opt_;
 };
 
-// An empty study folder is used as it is.
-TEST_F(PlanTest, EachRunIsAConfiguredCopyAndTheStudyFilesNameThem) {
+// Each run is a configured copy named by the study's files; an empty study folder is used as it
+// is.
+TEST_F(PlanTest, EachRunIsAConfiguredCopyAndEveryRefusalWritesNothing) {
   fs::create_directory(study_);
   opt_.ReportFrom = 200;
   ASSERT_EQ(PlanStudy(opt_), 4);
@@ -108,9 +103,8 @@ TEST_F(PlanTest, EachRunIsAConfiguredCopyAndTheStudyFilesNameThem) {
   EXPECT_EQ(test::ReadText(base_ + "/Zupo.ini"),
             test::ReadText(ZUPO_SOURCE_DIR "/examples/default/Zupo.ini"));
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_.Path()), {}), 2); // base and study
-}
 
-TEST_F(PlanTest, EveryRefusalNamesItsCauseAndWritesNothing) {
+  // Every refusal names its cause and writes nothing.
   struct Case {
     std::string name;
     std::function<void(PlanTest&)> prepare;
@@ -143,11 +137,7 @@ TEST_F(PlanTest, EveryRefusalNamesItsCauseAndWritesNothing) {
       {"started base", key("Common", "Stop_No", "12"), "holds a started run"},
       {"study holds a study", [](PlanTest& t) { PlanStudy(t.opt_); },
        study_ + ": already holds a study"},
-      {"study not empty",
-       [](PlanTest& t) {
-         fs::create_directory(t.study_);
-         test::WriteText(t.study_ + "/notes.txt", "x");
-       },
+      {"study not empty", [](PlanTest& t) { fs::create_directories(t.study_ + "/notes"); },
        "the study folder is not empty"},
       {"study inside the base", [](PlanTest& t) { t.opt_.StudyDir = t.base_ + "/study"; },
        "must not lie inside the base folder"},
@@ -230,11 +220,9 @@ TEST(PlanFiles, TaskScriptRecordsExitStatusAndSkipsFinishedRuns) {
 
 TEST(Status, TheRunsFilesAndTheLastExitStatusGiveItsState) {
   struct Case {
-    std::string name;
-    std::string keys; // the run's [Common] control keys
-    bool data1;       // the statistics table exists
-    std::string exitFile;
-    std::string logHost; // "" no log
+    std::string name, keys;        // keys: the run's [Common] control keys
+    bool data1;                    // the statistics table exists
+    std::string exitFile, logHost; // logHost "": no log
     bool localProcess;
     int ageSeconds; // of Zupo.ini
     JobState want;
@@ -272,11 +260,9 @@ TEST(Status, TheRunsFilesAndTheLastExitStatusGiveItsState) {
     if (!c.logHost.empty())
       test::WriteText(study.LogFile(run),
                       "== 2026-01-01 10:00:00 on " + c.logHost + ": zupo-cli x\nRun finished\n");
-    ProcessView procs;
-    procs.Host = "here";
     struct stat sb {};
     ::stat(ini.c_str(), &sb);
-    procs.Now = sb.st_mtime + c.ageSeconds;
+    ProcessView procs{"here", {}, sb.st_mtime + c.ageSeconds};
     if (c.localProcess) procs.LocalRunDirs.push_back(dir / "runs/0000");
     RunStatus st = InspectRun(study, run, procs);
     EXPECT_EQ(JobStateName(st.State), std::string(JobStateName(c.want)));
@@ -348,11 +334,9 @@ TEST(Collect, EachStatisticAgainstEachKeyIsMeanAndSdOverReplicates) {
   EXPECT_EQ(ChartFile(bySet), "charts/BinarySet-price_mean.png");
 
   std::string html = StudyHtml(study, runs, stats, std::vector<bool>(stats.size(), true));
-  EXPECT_NE(
-      html.find("<td>0.05</td><td>30</td><td>+\\</td><td>2</td><td>2</td><td>102 &plusmn; 2.82843"
-                "</td>"),
-      std::string::npos)
-      << html;
+  EXPECT_NE(html.find("<td>0.05</td><td>30</td><td>+\\</td><td>2</td><td>2</td><td>102 &plusmn; "
+                      "2.82843</td>"),
+            std::string::npos);
   EXPECT_NE(html.find("8 runs: 7 finished, 0 running, 1 stopped, 0 failed, 0 not started"),
             std::string::npos);
   EXPECT_NE(html.find("1 = +\\; 2 = *\\;"), std::string::npos);

@@ -5,15 +5,8 @@
 # times and process ids, are not compared).
 # Usage: window_matches_cli.sh ZUPO ZUPO_CLI EXAMPLE_DIR [GENERATIONS [LIBRARY_PROB]]
 set -eu
-zupo=$1
-cli=$2
-example=$3
-gens=${4:-40}
-libprob=${5:-0}
-if ! command -v xvfb-run >/dev/null 2>&1; then
-  echo "xvfb-run is not installed: skipped"
-  exit 77
-fi
+zupo=$1 cli=$2 example=$3 gens=${4:-40} libprob=${5:-0}
+command -v xvfb-run >/dev/null 2>&1 || { echo "xvfb-run is not installed: skipped"; exit 77; }
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 for d in window cli; do
