@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <optional>
 
-#include "core/errors.h"
 #include "report/data1.h"
 #include "testutil.h"
 
@@ -90,12 +89,8 @@ TEST(ReadData1, MalformedFileIsAnErrorNamingFileAndLine) {
   for (const Case& c : cases) {
     TempDir d;
     if (c.Text) test::WriteText(d / "Data1.txt", *c.Text);
-    try {
-      ReadData1(d / "Data1.txt");
-      ADD_FAILURE() << "no error: " << c.Message;
-    } catch (const RunError& e) {
-      EXPECT_EQ(std::string(e.what()), d / "Data1.txt" + c.Message);
-    }
+    EXPECT_TRUE(test::FailsNaming([&] { ReadData1(d / "Data1.txt"); }, d / "Data1.txt" + c.Message))
+        << c.Message;
   }
 }
 

@@ -2,7 +2,6 @@
 #include <QImage>
 #include <gtest/gtest.h>
 
-#include "core/errors.h"
 #include "testutil.h"
 #include "ui/chart_png.h"
 

@@ -6,7 +6,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 
