@@ -187,8 +187,7 @@ TEST(PlanFiles, SlurmScriptIsAnArrayOverTheJobs) {
   EXPECT_NE(t.find("#SBATCH --array=0-11999\n"), std::string::npos) << t;
   EXPECT_NE(t.find("#SBATCH --time=2:00:00\n#SBATCH --mem=500M\n#SBATCH --partition=short\n"
                    "#SBATCH --output=/data/st/logs/slurm-%A_%5a.out\n"),
-            std::string::npos)
-      << t;
+            std::string::npos);
 }
 
 // task.sh runs one line of jobs.txt, records its exit status and skips a finished run.
