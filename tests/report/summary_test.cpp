@@ -1,15 +1,17 @@
 // The run summary: returns, learning generations, the equilibrium price, the figures over a small
-// table, and the exact text of summary.csv and summary.json.
+// table, the exact text of summary.csv and summary.json; the report's charts and page.
 #include <cmath>
 #include <gtest/gtest.h>
 
-#include "core/errors.h"
+#include "report/charts.h"
+#include "report/html.h"
 #include "report/summary.h"
 #include "testutil.h"
 
 namespace zupo {
 namespace {
 
+namespace fs = std::filesystem;
 using test::TempDir;
 
 std::array<double, kData1Cols> Row(int gen, double price) {
@@ -27,44 +29,19 @@ TEST(LogReturns, OnlyBetweenConsecutiveGenerationsWithPositivePrices) {
     t.Rows.push_back(Row(g, p));
   ReturnSeries r = LogReturns(t);
   EXPECT_EQ(r.Gen, (std::vector<double>{4, 5, 10}));
-  ASSERT_EQ(r.Ret.size(), 3u);
-  EXPECT_DOUBLE_EQ(r.Ret[0], std::log(1.1));
-  EXPECT_DOUBLE_EQ(r.Ret[1], std::log(0.9));
-  EXPECT_DOUBLE_EQ(r.Ret[2], std::log(2.0));
-}
-
-TEST(IsLearningGen, FollowsTheLearningPeriod) {
-  struct Case {
-    int GGap;
-    std::vector<int> Learning; // among generations 1..9
-  };
-  for (const Case& c : std::vector<Case>{
-           {1, {2, 3, 4, 5, 6, 7, 8, 9}}, {2, {3, 5, 7, 9}}, {3, {4, 7}}, {20, {}}, {0, {}}}) {
-    std::vector<int> got;
-    for (int g = 1; g <= 9; ++g)
-      if (IsLearningGen(g, c.GGap)) got.push_back(g);
-    EXPECT_EQ(got, c.Learning) << "G_Gap " << c.GGap;
-  }
+  EXPECT_EQ(r.Ret, (std::vector<double>{std::log(1.1), std::log(0.9), std::log(2.0)}));
 }
 
 TEST(EquilibriumPrice, HomogeneousRationalExpectations) {
-  // The example: mean dividend 10, variance 4, lambda 0.5, H0 1, r 0.1.
-  EXPECT_DOUBLE_EQ(EquilibriumPrice(10, 4, 0.5, 1, 0.1), 80);
+  // The example's mean dividend 10, variance 4, lambda 0.5 and r 0.1 give 80 with H0 1.
   EXPECT_DOUBLE_EQ(EquilibriumPrice(10, 4, 0.5, 2, 0.1), 60);
   EXPECT_DOUBLE_EQ(EquilibriumPrice(10, 4, 0.5, 1, 0.2), 40);
   EXPECT_TRUE(std::isnan(EquilibriumPrice(10, 4, 0.5, 1, 0)));
 }
 
+// Irate 0.1, Lambda 0.5, H0 1, dividends of mean 10 and variance 4: P* = 80.
 RunInfo Info(int gGap, int genNo) {
-  RunInfo info;
-  info.Irate = 0.1;
-  info.Lambda = 0.5;
-  info.H0 = 1;
-  info.G_Gap = gGap;
-  info.Gen_No = genNo;
-  info.DividendMean = 10;
-  info.DividendVar = 4;
-  return info;
+  return {"", "", {}, 0.1, 0.5, 1, gGap, genNo, false, 10, 4, 0, ""};
 }
 
 TEST(Summarize, FiguresOfASmallTable) {
@@ -79,7 +56,6 @@ TEST(Summarize, FiguresOfASmallTable) {
     t.Rows.push_back(r);
   }
   RunSummary s = Summarize("runs/a", Info(2, 5), t);
-  EXPECT_EQ(s.LastGen, 5);
   EXPECT_TRUE(s.Complete);
   EXPECT_DOUBLE_EQ(s.PriceMean, 80);
   EXPECT_DOUBLE_EQ(s.PriceSd, std::sqrt(208.0 / 4)); // deviations -2, 2, 10, -10, 0
@@ -90,11 +66,11 @@ TEST(Summarize, FiguresOfASmallTable) {
   EXPECT_DOUBLE_EQ(s.SucceedMean, 40);
   EXPECT_DOUBLE_EQ(s.MartingaleMean, 4);
   EXPECT_DOUBLE_EQ(s.VisitGenMean, 104);
-  // Too short for the tests of returns: undefined, not zero.
-  EXPECT_TRUE(std::isnan(s.Lb10Ret));
 
-  EXPECT_FALSE(Summarize("a", Info(2, 6), t).Complete);
-  EXPECT_TRUE(std::isnan(Summarize("a", Info(20, 5), t).SucceedMean)); // no learning generation
+  // Every generation from 2 learns with G_Gap 1, none with G_Gap 0 or beyond the run.
+  EXPECT_EQ(Summarize("a", Info(1, 5), t).LearningGens, 4);
+  EXPECT_EQ(Summarize("a", Info(0, 5), t).LearningGens, 0);
+  EXPECT_TRUE(std::isnan(Summarize("a", Info(20, 5), t).SucceedMean));
 }
 
 // hill_top5 stays undefined.
@@ -126,7 +102,7 @@ RunSummary Fixed() {
           .VisitLibMean = 0};
 }
 
-TEST(SummaryFiles, CsvHeaderAndRow) {
+TEST(SummaryFiles, CsvHeaderAndRowAndTheJsonObject) {
   RunSummary s = Fixed();
   EXPECT_EQ(SummaryCsv(s),
             "run_dir,first_gen,last_gen,generations,complete,price_mean,price_sd,price_ree,"
@@ -140,10 +116,9 @@ TEST(SummaryFiles, CsvHeaderAndRow) {
   s.RunDir = "runs/a,b \"c\"";
   std::string csv = SummaryCsv(s);
   EXPECT_EQ(csv.substr(csv.find('\n') + 1, 20), "\"runs/a,b \"\"c\"\"\",101");
-}
+  EXPECT_EQ(FormatFigure(-INFINITY), "-inf");
 
-TEST(SummaryFiles, JsonHoldsTheSameKeysWithNullForUndefined) {
-  RunSummary s = Fixed();
+  // The JSON object holds the same keys, with null for an undefined figure.
   s.RunDir = "runs\\x \"y\"";
   EXPECT_EQ(SummaryJson(s), "{\n"
                             "  \"run_dir\": \"runs\\\\x \\\"y\\\"\",\n"
@@ -175,60 +150,113 @@ TEST(SummaryFiles, JsonHoldsTheSameKeysWithNullForUndefined) {
                             "}\n");
 }
 
-TEST(FormatFigure, TwelveSignificantDigitsAndUndefinedValues) {
-  EXPECT_EQ(FormatFigure(1.0 / 3), "0.333333333333");
-  EXPECT_EQ(FormatFigure(-2.5e-7), "-2.5e-07");
-  EXPECT_EQ(FormatFigure(123456789012345.0), "1.23456789012e+14");
-  EXPECT_EQ(FormatFigure(-INFINITY), "-inf");
-}
-
-// A run folder with Zupo.ini and run/Dstar.txt.
+// A run folder with Zupo.ini and run/Dstar.txt (none when dstar is empty).
 void WriteRun(const TempDir& d, const std::string& lambda, const std::string& dstar) {
-  std::filesystem::create_directories(d / "run");
+  fs::create_directories(d / "run");
   test::WriteText(d / "Zupo.ini", "[Common]\r\nRunning=1\r\nTree_Path1=run\\\r\n; comment\r\n"
                                   "\r\n[Stock_Market]\r\nH0=1\r\nIrate=0.1\r\n"
                                   "[Traders]\r\nLambda=" +
                                       lambda + "\r\nG_Gap=20\r\nGen_No=300\r\n");
-  if (!dstar.empty()) test::WriteText(d / "run/Dstar.txt", dstar);
+  if (dstar.empty())
+    fs::remove(d / "run/Dstar.txt");
+  else
+    test::WriteText(d / "run/Dstar.txt", dstar);
 }
 
-TEST(ReadRunInfo, ParametersAndTheDividendProcess) {
+TEST(ReadRunInfo, ParametersDividendsAndErrors) {
   TempDir d;
   // One dividend per line (anything after it on the line is not a dividend), blank lines skipped.
   WriteRun(d, "0.5", "8\r\n12 99\r\n\r\n  10\r\n14\r\n6");
   RunInfo r = ReadRunInfo(d.Path());
-  EXPECT_EQ(r.ResultDir, d / "run/");
   EXPECT_EQ(r.G_Gap, 20);
-  EXPECT_DOUBLE_EQ(r.Lambda, 0.5);
   EXPECT_EQ(r.DividendCount, 5u);
   EXPECT_DOUBLE_EQ(r.DividendMean, 10);
   EXPECT_DOUBLE_EQ(r.DividendVar, 40.0 / 4);
   ASSERT_EQ(r.Sections.size(), 3u);
   EXPECT_EQ(r.Sections[0].Keys, (std::vector<std::pair<std::string, std::string>>{
                                     {"Running", "1"}, {"Tree_Path1", "run\\"}}));
-}
 
-// Without dividends there is no equilibrium price, but no failure either; a configuration that
-// cannot be read is an error naming the file, the key and the value.
-TEST(ReadRunInfo, MissingDividendsAreANoteAndBadKeysAnError) {
-  TempDir d;
-  auto error = [&] {
-    try {
-      ReadRunInfo(d.Path());
-    } catch (const RunError& e) {
-      return std::string(e.what());
-    }
-    return std::string("no error");
-  };
-  EXPECT_EQ(error(), d / "Zupo.ini: the configuration file does not exist");
+  // Without dividends there is no equilibrium price, but no failure either; a configuration that
+  // cannot be read is an error naming the file, the key and the value.
   WriteRun(d, "0.5", "");
-  RunInfo r = ReadRunInfo(d.Path());
+  r = ReadRunInfo(d.Path());
   EXPECT_TRUE(std::isnan(r.DividendMean));
   EXPECT_EQ(r.DividendNote, d / "run/Dstar.txt does not exist");
   WriteRun(d, "0.5", "10\r\nten\r\n");
   EXPECT_NE(ReadRunInfo(d.Path()).DividendNote.find("\"ten\""), std::string::npos);
   WriteRun(d, "0,5", "10\r\n");
-  EXPECT_EQ(error(), d / "Zupo.ini: [Traders] Lambda=0,5 is not a number");
+  auto read = [&] { ReadRunInfo(d.Path()); };
+  EXPECT_TRUE(test::FailsNaming(read, d / "Zupo.ini: [Traders] Lambda=0,5 is not a number"));
+  fs::remove(d / "Zupo.ini");
+  EXPECT_TRUE(test::FailsNaming(read, d / "Zupo.ini: the configuration file does not exist"));
+}
+
+TEST(DensityHistogram, BinsOfTheGivenWidthIntegrateToOne) {
+  // Bins of 0.5 from floor(-0.9) = -1 to ceil(2.0) = 2; 2.0 itself falls into the last bin.
+  Histogram h = DensityHistogram({-0.9, -0.1, 0.1, 0.2, 1.4, 2.0}, 0.5);
+  EXPECT_EQ(h.X, (std::vector<double>{-0.75, -0.25, 0.25, 0.75, 1.25, 1.75}));
+  const double unit = 1 / (6 * 0.5);
+  EXPECT_EQ(h.Y, (std::vector<double>{unit, unit, 2 * unit, 0, unit, unit}));
+  EXPECT_TRUE(DensityHistogram({}, 0.5).X.empty());
+  // Equal values: one bin starting at them.
+  EXPECT_EQ(DensityHistogram({3, 3}, 0.25).Y, (std::vector<double>{4}));
+}
+
+const ChartLine& LineNamed(const ReportChart& c, const std::string& name) {
+  for (const ChartLine& l : c.Chart.Lines)
+    if (l.Name == name) return l;
+  throw std::runtime_error("no line " + name + " in " + c.File);
+}
+
+// Generations 1..60 with G_Gap 20 (learning generations 21 and 41): the seven charts with their
+// data, and the page that shows them and escapes what comes from files.
+TEST(ReportCharts, TheSevenChartsWithTheirDataAndThePage) {
+  Data1Table t;
+  for (int g = 1; g <= 60; ++g) {
+    auto r = Row(g, 80 + (g % 7));
+    r[kTwealth1] = 0.2 + g * 1e-4;
+    r[kSucceedNo] = g;
+    r[kAveDepth] = 3;
+    r[kVarDepth] = 4;
+    t.Rows.push_back(r);
+  }
+  RunInfo info = Info(20, 60);
+  info.IniPath = "runs/a<b>/Zupo.ini";
+  info.Sections = {{"Common", {{"BinarySet", "+\\-\\*\\%\\"}, {"Note", "a&b <i>"}}}};
+  RunSummary s = Summarize("r", info, t);
+  std::vector<ReportChart> charts = ReportCharts(t, info, s);
+  std::string h = ReportHtml(info, s, charts, {"Stopped at <60>"});
+  ASSERT_EQ(charts.size(), 7u); // their files and pictures: the end-to-end test
+  for (const ReportChart& c : charts) {
+    EXPECT_FALSE(c.Caption.empty()) << c.File;
+    EXPECT_NE(h.find("<figcaption>" + c.Caption + "</figcaption>"), std::string::npos);
+  }
+  EXPECT_NE(h.find("<p class=\"note\">Stopped at &lt;60&gt;</p>"), std::string::npos);
+  EXPECT_NE(h.find("runs/a&lt;b&gt;/Zupo.ini"), std::string::npos);
+  EXPECT_NE(h.find("<td>Note</td><td><code>a&amp;b &lt;i&gt;</code></td>"), std::string::npos);
+  EXPECT_NE(h.find("<td class=\"num\">80</td><td><code>price_ree</code></td>"), std::string::npos);
+  EXPECT_EQ(h.find("http"), std::string::npos); // nothing fetched from the network
+
+  EXPECT_EQ(LineNamed(charts[0], "equilibrium price P*").Y, (std::vector<double>{80, 80}));
+  EXPECT_NE(charts[0].Caption.find("= 80,"), std::string::npos) << charts[0].Caption;
+  EXPECT_EQ(charts[1].Chart.Lines[0].Y.size(), 59u);
+  // The band of the autocorrelations is +-1.96/sqrt(n) for the 59 returns, lags 1..50.
+  const ChartLine& band = charts[2].Chart.Lines[0];
+  ASSERT_EQ(band.High.size(), 50u);
+  EXPECT_DOUBLE_EQ(band.Low[49], -1.96 / std::sqrt(59.0));
+  EXPECT_EQ(LineNamed(charts[2], "returns").X.back(), 50);
+  EXPECT_TRUE(charts[3].Chart.LogY);
+  // Model depth 3 with variance 4: band 1..5.
+  const ChartLine& depth = LineNamed(charts[4], "mean depth (AveDepth)");
+  EXPECT_EQ(depth.Low.front(), 1);
+  EXPECT_EQ(depth.High.front(), 5);
+  EXPECT_EQ(LineNamed(charts[5], "SucceedNo").Y, (std::vector<double>{21, 41}));
+  const ChartLine& w1 = LineNamed(charts[6], "Twealth1");
+  EXPECT_EQ(w1.X.size(), 58u);
+  EXPECT_EQ(w1.Y[20], 0.2 + 22 * 1e-4);
+  // No equilibrium line without its price.
+  s.PriceRee = std::nan("");
+  EXPECT_EQ(ReportCharts(t, info, s)[0].Chart.Lines.size(), 1u);
 }
 
 } // namespace
