@@ -53,10 +53,9 @@ inline void SetUpRunFolders(Simulation& sim, const std::string& dir) {
   }
 }
 
-inline void DefaultSymbols(Simulation& sim) {
-  BuildSymbolSet(sim.S, ParseSymbolList("+\\-\\*\\%\\"),
-                 ParseSymbolList("SIN\\COS\\EXP\\LOG\\ABS\\SQRT\\"),
-                 ParseSymbolList("X01\\X02\\X03\\"), ParseSymbolList("Y01\\Y02\\"), {}, "R");
+inline void DefaultSymbols(Simulation& sim, const std::vector<std::string>& extras = {}) {
+  BuildSymbolSet(sim.S, {"+", "-", "*", "%"}, {"SIN", "COS", "EXP", "LOG", "ABS", "SQRT"},
+                 {"X01", "X02", "X03"}, {"Y01", "Y02"}, extras, "R");
 }
 
 // Whether f raises a RunError whose message holds both texts.

@@ -2,6 +2,7 @@
 
 #include "../testutil.h"
 #include "core/ini.h"
+#include "core/paths.h"
 
 using namespace zupo;
 
@@ -61,4 +62,18 @@ TEST_F(Ini, ByteOrderMarkAndUnterminatedLastLine) {
   EXPECT_EQ(ReadWholeFile(f),
             "\xEF\xBB\xBF[Common]\r\nStop_No=3\r\n\r\n[Traders]\r\nG_Gap=5\r\nGen_No=9\r\n");
   EXPECT_EQ(ReadIniStr("Traders", "G_Gap", f), "5");
+}
+
+TEST(Paths, MapSeparatorsAndResolve) {
+  EXPECT_EQ(MapSeparators("a/b\\\\c"), "a/b//c");
+  EXPECT_EQ(ResolvePath("/home/zupo", "run\\Data.txt"), "/home/zupo/run/Data.txt");
+  EXPECT_EQ(ResolvePath("/home/zupo/", "..\\other\\Data.txt"), "/home/zupo/../other/Data.txt");
+  EXPECT_EQ(ResolvePath("/home/zupo", "\\data\\run\\"), "/data/run/"); // absolute
+  EXPECT_EQ(ResolvePath("/home/zupo", ""), "");                        // fails when opened
+  EXPECT_EQ(ResolvePath("", "run\\x"), "run/x");
+  EXPECT_EQ(FolderOf("Zupo.ini"), "./");
+  // Names shown in messages: one separator between folder and file.
+  EXPECT_EQ(FolderOf("/runs/a/Zupo.ini"), "/runs/a/");
+  EXPECT_EQ(FileInFolder("run/", "Data1.txt"), "run/Data1.txt");
+  EXPECT_EQ(FileInFolder("run", "Data1.txt"), "run/Data1.txt");
 }

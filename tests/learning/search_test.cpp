@@ -27,8 +27,8 @@ protected:
     sim.P.Reproduct = 500; // every population try is a reproduction
     sim.M.PriceLag.fill(80);
     sim.M.PDLag.fill(90);
-    sim.T.Wealth[sim.T.PrevBase + I] = 1000;
-    sim.T.Forecast[sim.T.PrevBase + I] = 90;
+    std::tie(sim.T.Wealth[sim.T.PrevBase + I], sim.T.Forecast[sim.T.PrevBase + I]) =
+        std::pair(1000, 90);
   }
   std::string Text(int n) { return test::ReadText(ModelFileName(sim, "T", n)); }
   void Run(void (*school)(Simulation&, int), uint32_t seed) { // SchoolDecision or SearchModel
@@ -36,7 +36,6 @@ protected:
     sim.Rand.Seed = seed;
     school(sim, I);
   }
-
   test::TempDir dir;
   Simulation sim;
 };
@@ -49,9 +48,8 @@ TEST_F(SearchTest, SchoolDecisionFollowsTheProfitChangeAndTheOrder) {
                                    {0, 5.0L, 0.0L, 0.0L},
                                    {0, -1e30L, 0.0L, 1.0L},
                                    {500, 1e50L, 1.0L, 0.0L}}) {
-    sim.T.OrderIdx[sim.T.PrevBase + I] = order;
-    sim.T.GapProfit[I] = G;
-    sim.T.LastGapProfit[I] = L;
+    std::tie(sim.T.OrderIdx[sim.T.PrevBase + I], sim.T.GapProfit[I], sim.T.LastGapProfit[I]) =
+        std::tuple(order, G, L);
     EXPECT_EQ(SchoolProbability(G, L), prob);
     for (uint32_t seed = 1; seed <= 10; ++seed) {
       Run(SchoolDecision, order ? seed * 7919 : seed); // first draws 497, 995, 493, ... at 7919 k
@@ -90,9 +88,8 @@ TEST_F(SearchTest, SearchesWriteOnlyTheFinalModelAndVisitTheLibraryWhenAllowed) 
 // Own R(0): the same error, both tries fail. Own R(5) forecasts 1.5 P+D, error sum 4.5758...; R(0)
 // forecasts P+D: 0.4322...
 TEST_F(SearchTest, LibraryCandidateMustHaveASmallerError) {
-  sim.P.LibraryProb = 100;
-  sim.P.TryNo = 2;
-  sim.R.DimA[105] = 0; // adds nothing to either error
+  std::tie(sim.P.LibraryProb, sim.P.TryNo, sim.R.DimA[105]) =
+      std::tuple(100, 2, 0); // DimA 0: no error
   for (int w : {90, 285, 134, 454})
     test::WriteText(ModelFileName(sim, "T", sim.T.PrevBase + w, true), "R(0.00 )");
   for (auto [own, after, succeeds] :
@@ -112,8 +109,7 @@ TEST_F(SearchTest, LibraryCandidateMustHaveASmallerError) {
 TEST(MapeScoreTest, SumsTheRelativeErrorsOfTheLastTenGenerations) {
   Simulation sim;
   test::DefaultSymbols(sim);
-  sim.P.Theta1 = 0;
-  sim.P.MaxExp = 10;
+  std::tie(sim.P.Theta1, sim.P.MaxExp) = std::pair(0, 10);
   for (int t = 1; t <= DimLen; ++t) sim.R.DimA[t] = 2, sim.R.DimC[t] = 2 + t * 0.125;
   sim.R.DimA[105] = 0; // no error counted where DimA is 0
   sim.ModelList = {{static_cast<uint8_t>(sim.S.NSym), 1.0}};

@@ -33,8 +33,10 @@ bool IsFull(const TTreeNode* T, int L) {
 }
 
 // Full 10, Grow 90: 1..10 full of depth 2, 11..100 grown of depth <= 2, 101..110 full of depth 3..
-TEST(InitPopulation, RampsOverTheDepthsTheSameForASeed) {
-  Population run(4242, 10, 90), twin(4242, 10, 90);
+// Full = Grow = 0: a full and a grown tree per depth (seed 36's texts by hand). Full 20, Grow 90:
+// depth 6 makes 441..460 full and 461..550 grown, saved but given to no trader.
+TEST(InitPopulation, RampsOverTheDepthsWhateverTheCounts) {
+  Population run(4242, 10, 90), zero(36, 0, 0), over(7, 20, 90);
   for (int n = 1; n <= 500; ++n) {
     SCOPED_TRACE(n);
     const int L = 2 + (n - 1) / 100;
@@ -44,21 +46,50 @@ TEST(InitPopulation, RampsOverTheDepthsTheSameForASeed) {
               std::pair(TreeDepth(T.get()), run.nodes));
     EXPECT_TRUE(((n - 1) % 100 >= 10 || IsFull(T.get(), L)) && run.sim.T.ModelDepth[n] <= L);
     EXPECT_NE(run.sim.T.Shares[n], -1.0) << "not evaluated";
-    ASSERT_EQ(run.Text(n), twin.Text(n));
+    ASSERT_EQ(over.sim.T.Shares[500 + n], 1.0) << "given a model past the traders";
   }
   EXPECT_FALSE(run.Exists(501));
+  const char* texts[] = {"R(-1.73 )R(6.73 )-", "R(8.72 )Y02*", "Y02Y01+X02SQRT-", "X01"};
+  for (int n = 1; n <= 4; ++n) EXPECT_EQ(zero.Text(n), texts[n - 1]);
+  for (int n = 1; n <= 9; n += 2) EXPECT_TRUE(IsFull(zero.Tree(n).get(), 2 + n / 2)) << n;
+  EXPECT_TRUE(zero.Exists(10) && !zero.Exists(11) && over.Exists(550) && !over.Exists(551));
 }
 
-// Full = Grow = 0: a full and a grown tree per depth (seed 36's texts by hand).
-// Full 20, Grow 90: depth 6 makes 441..460 full and 461..550 grown, saved but given to no trader.
-TEST(InitPopulation, CountsOfZeroOrPastTheTraders) {
-  Population run(36, 0, 0), over(7, 20, 90);
-  const char* texts[] = {"R(-1.73 )R(6.73 )-", "R(8.72 )Y02*", "Y02Y01+X02SQRT-", "X01"};
-  for (int n = 1; n <= 4; ++n) EXPECT_EQ(run.Text(n), texts[n - 1]);
-  for (int n = 1; n <= 9; n += 2) EXPECT_TRUE(IsFull(run.Tree(n).get(), 2 + n / 2)) << n;
-  EXPECT_TRUE(run.Exists(10) && !run.Exists(11));
-  EXPECT_TRUE(over.Exists(550) && !over.Exists(551));
-  for (int i = 1; i <= MaxTraders; ++i) ASSERT_EQ(over.sim.T.Shares[500 + i], 1.0) << i;
+TEST(Generation, TreesFollowTheDrawsAndTheLimits) {
+  Simulation sim;
+  DefaultSymbols(sim);
+  // Expected texts worked out with a separate re-implementation of the generator's draws.
+  const std::tuple<uint32_t, bool, int, const char*> cases[] = {
+      {12345, true, 3, "X01Y01*X03EXP%"},
+      {5, true, 3, "Y01Y01-R(-5.21 )Y02*-"},
+      {98, false, 4, "R(-7.60 )Y01+Y01+X02R(5.05 )+SQRT%"},
+      {777, false, 4, "X03SINABSEXP"}};
+  PTreeNode t;
+  for (int pass = 1; pass <= 2; ++pass) // the same seed gives the same trees every time
+    for (const auto& [seed, full, limit, text] : cases) {
+      sim.Rand.Seed = seed;
+      (full ? GenFull : GenGrow)(sim, t, 1, limit);
+      EXPECT_EQ(TreeText(sim.S, t.get()), text) << seed << " pass " << pass;
+    }
+
+  for (uint32_t seed = 1; seed <= 1000; ++seed) { // GenFull(1, 2) and GenGrow(1, L)
+    sim.Rand.Seed = seed;
+    GenFull(sim, t, 1, 2);
+    ASSERT_EQ(TreeDepth(t.get()), 2);
+    EXPECT_EQ(TreeSize(t.get()), sim.S.IsBinary(t->Sym) ? 3 : 2);
+    GenGrow(sim, t, 1, 1 + int(seed % 6));
+    ASSERT_TRUE(TreeDepth(t.get()) >= 1 && TreeDepth(t.get()) <= 1 + int(seed % 6)) << seed;
+  }
+  const auto before = std::pair(TreeText(sim.S, t.get()), sim.Rand.Seed);
+  GenFull(sim, t, 3, 2); // Depth > Limit: no draw, no change
+  GenGrow(sim, t, 3, 2);
+  EXPECT_EQ(std::pair(TreeText(sim.S, t.get()), sim.Rand.Seed), before);
+
+  std::string warning;
+  sim.Warn = [&](const std::string& m) { warning += m; };
+  BuildSymbolSet(sim.S, {"+"}, {}, {}, {}, {}, ""); // no terminal to choose
+  GenGrow(sim, t, 1, 1);
+  EXPECT_EQ(warning, "Data Generate Error !!  It order is 2");
 }
 
 } // namespace zupo::test

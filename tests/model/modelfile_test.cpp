@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "core/errors.h"
+#include "model/report.h"
+#include "model/symbols.h"
 #include "testutil.h"
 
 namespace zupo {
@@ -44,7 +47,8 @@ TEST_F(ModelFiles, NamesRoundTripAndCache) {
   EXPECT_EQ(test::ReadText(Path(9)), "XP2");
   EXPECT_EQ(ModelFileText(sim, 9), "XP1"); // a known file is not read again
   StoreModelText(sim, 9, "K(1.00 )");
-  EXPECT_EQ(test::ReadText(Path(9)), "K(1.00 )");
+  StoreModelText(sim, 9, "XP2"); // a shorter text over a longer one leaves no tail
+  EXPECT_EQ(test::ReadText(Path(9)), "XP2");
   // The library is read once in each generation that uses it: the companion changes it between
   // generations.
   for (const auto& [gen, text, seen] :
@@ -83,16 +87,9 @@ TEST_F(ModelFiles, TokensAndFaultyFiles) {
 TEST_F(ModelFiles, CopiesWriteTheModelAsReadAndMeasuresAreKept) {
   test::DefaultSymbols(sim);
   test::WriteText(Path(507), "X01R(1.5 )+");
-  CopyModel(sim, 507, 7);
-  FlushModel(sim, 7);
+  for (int k = 0; k < 2; ++k) CopyModel(sim, 507, 7), FlushModel(sim, 7);
   EXPECT_EQ(test::ReadText(Path(7)), "X01R(1.50 )+");
-  CopyModel(sim, 507, 7);
-  FlushModel(sim, 7);
   EXPECT_EQ(sim.Models.Writes, 1L);
-  StoreModelText(sim, 9, "X02"); // a shorter text over a longer one leaves no tail
-  StoreModelText(sim, 9, "X01R(1.50 )+");
-  StoreModelText(sim, 9, "X01");
-  EXPECT_EQ(test::ReadText(Path(9)), "X01");
   int32_t depth = 0, size = 0;
   ModelMeasures(sim, 7, depth, size);
   EXPECT_EQ(std::pair(depth, size), std::pair(2, 3));
@@ -129,6 +126,57 @@ TEST_F(ModelFiles, NestingIsBoundedWhenReading) {
         << text.size();
     EXPECT_EQ(back, ok ? text : "");
   }
+}
+
+using Items = std::vector<std::string>;
+
+TEST(SymbolList, SyntaxCornerCasesAndTableLimits) {
+  // No final backslash drops the tail; an empty item is an item; names are cut to 4.
+  EXPECT_EQ(ParseSymbolList("+\\-\\*\\%\\"), (Items{"+", "-", "*", "%"}));
+  EXPECT_EQ(ParseSymbolList("+\\-\\*\\%"), (Items{"+", "-", "*"}));
+  EXPECT_EQ(ParseSymbolList(""), Items{});
+  EXPECT_EQ(ParseSymbolList("+\\\\-\\"), (Items{"+", "", "-"}));
+  EXPECT_EQ(ParseSymbolList("  sqrtx\\ sin \\abcde\\"), (Items{"SQRT", "SIN", "ABCD"}));
+  EXPECT_EQ(ParseConstItem("abc"), "A");
+
+  SymbolSet S; // at most 75 symbols and 15 variables of each kind
+  Items sixteen(16, "X"), fifteen(15, "X"), sixty(60, "+");
+  BuildSymbolSet(S, sixty, {}, fifteen, {}, {}, ""); // the last variable is the constant
+  EXPECT_EQ(S.NSym, 75);
+  EXPECT_THROW(BuildSymbolSet(S, sixty, {}, fifteen, {}, {}, "K"), RunError);
+  EXPECT_THROW(BuildSymbolSet(S, {"+"}, {}, sixteen, {}, {}, "K"), RunError);
+  EXPECT_THROW(BuildSymbolSet(S, {"+"}, {}, {}, sixteen, {}, "K"), RunError);
+  EXPECT_THROW(BuildSymbolSet(S, {"+"}, {}, {}, {}, sixteen, ""), RunError);
+}
+
+TEST(BestReport, SixLinesForTheMostProfitableTrader) {
+  test::TempDir dir;
+  Simulation sim;
+  test::SetUpRunFolders(sim, dir.Path());
+  BuildSymbolSet(sim.S, {"+", "-", "*", "%"}, {}, {"XP1", "XP2"}, {}, {}, "K");
+  sim.T.CurBase = 500;
+  sim.T.Profit.fill(-1.5e-7L);          // all equal: trader 1 of the current half
+  sim.T.Wealth[501] = 123456789012.25L; // wider than the field
+  sim.T.Money[501] = -12.125;
+  sim.T.Shares[501] = 3;
+  sim.R.RunGen = 99;
+  test::WriteText(ModelFileName(sim, "T", 501), "XP1K(1.25 )-XP2*");
+  BestModelReport(sim);
+  EXPECT_EQ(test::ReadText(dir / "run1/Best0100.dat"),
+            "The Wealth = 123456789012.25000\r\n"
+            "The Profit = -1.50000000000000E-0007\r\n"
+            "The Amount of Money =       -12.12500\r\n"
+            "The Share of Stock =         3.00000\r\n"
+            "The Inorder form of GEN100  ==> ((XP1-1.25)*XP2)\r\n"
+            "The PostOrder form of GEN100  ==> XP1K(1.25 )-XP2*\r\n");
+
+  sim.T.Profit[3] = sim.T.Profit[7] = 2.5; // a tie goes to the lower number
+  sim.R.RunGen = 5;
+  test::WriteText(ModelFileName(sim, "T", 503), "K(-3.50 )");
+  EXPECT_NE(BestModelReportText(sim).find("GEN  6  ==> K(-3.50 )\r\n"), std::string::npos);
+  sim.T.Profit[MaxTraders] = 3; // the last trader is a candidate too
+  test::WriteText(ModelFileName(sim, "T", 1000), "K(4.00 )");
+  EXPECT_NE(BestModelReportText(sim).find("GEN  6  ==> K(4.00 )\r\n"), std::string::npos);
 }
 
 } // namespace
