@@ -88,16 +88,35 @@ TEST(FileQueue, FirstErrorStopsLaterWritesAndIsThrownOnce) {
   EXPECT_TRUE(FailsNaming([&] { q2.InPlace(bad, "lost"); }, bad));
 }
 
-// A write that waits for the caller (in the run: the Exit button while the writer waits for the
-// companion) is released from the caller's idle calls, and a task's error reaches the caller with
-// its own type, so that the run can tell a stop from a failure.
-TEST(FileQueue, CallerStaysAliveWhileAWriteWaitsAndSeesTheTaskStop) {
-  struct Stop {
-    int gen;
-  };
+// The producer never runs more than maxPending hand-overs ahead of the disk, and WaitFor waits
+// for the writes up to its Commit only. A write that waits for the caller (in the run: the Exit
+// button while the writer waits for the companion) is released from the caller's idle calls, and
+// a task's error reaches the caller with its own type, so that the run can tell a stop from a
+// failure.
+TEST(FileQueue, WaitsLastOnlyAsLongAsNeededAndKeepTheCallerAlive) {
+  struct Stop {};
+  test::TempDir d;
   FileQueue q;
+  EXPECT_EQ(q.Commit(), 0u); // without a writer thread everything is written at once
   q.StartWriter(2);
+  std::atomic<int> done{0};
+  for (int g = 1; g <= 20; ++g) {
+    q.Run({}, [&](std::string&) { SleepMs(2), ++done; });
+    q.Commit();
+    EXPECT_GE(done.load(), g - 2) << g; // 2 may wait, the oldest of them being written
+  }
+  q.Run({}, [](std::string&) { SleepMs(50); });
+  q.InPlace(d / "Gen7", "");
+  const uint64_t ticket = q.Commit();
   std::atomic<bool> released{false};
+  q.Run({}, [&](std::string&) {
+    for (int k = 0; k < 2000 && !released; ++k) SleepMs(1);
+    if (released) throw Stop{}; // else the idle calls never came
+  });
+  q.Run({}, [](std::string&) { ADD_FAILURE() << "a write after the stop was made"; });
+  EXPECT_GT(q.Commit(), ticket);
+  q.WaitFor(ticket);
+  EXPECT_TRUE(FileExists(d / "Gen7") && done == 20 && !released);
   std::vector<double> waited; // by the caller's thread only
   q.SetIdle(
       [&](std::chrono::steady_clock::duration w) {
@@ -105,48 +124,10 @@ TEST(FileQueue, CallerStaysAliveWhileAWriteWaitsAndSeesTheTaskStop) {
         released = released || waited.back() >= 0.03;
       },
       std::chrono::milliseconds(2));
-  q.Run({}, [&](std::string&) {
-    for (int k = 0; k < 2000 && !released; ++k) SleepMs(1);
-    if (released) throw Stop{7}; // else the idle calls never came
-  });
-  q.Run({}, [](std::string&) { ADD_FAILURE() << "a write after the stop was made"; });
-  try {
-    q.Sync();
-    ADD_FAILURE() << "the stop was not thrown";
-  } catch (const Stop& s) {
-    EXPECT_EQ(s.gen, 7);
-  }
+  EXPECT_THROW(q.Sync(), Stop);
   EXPECT_TRUE(waited.size() >= 2 && std::is_sorted(waited.begin(), waited.end()));
   EXPECT_GE(q.WaitedSeconds(), 0.03);
   q.StopWriter();
-}
-
-// The producer never runs more than maxPending hand-overs ahead of the disk, and WaitFor waits
-// for the writes up to its Commit, not for those handed over after it.
-TEST(FileQueue, CommitAndWaitForWaitOnlyAsLongAsNeeded) {
-  test::TempDir d;
-  FileQueue q;
-  EXPECT_EQ(q.Commit(), 0u); // without a writer thread everything is written at once
-  q.StartWriter(2);
-  q.InPlace(d / "Gen7", "");
-  const uint64_t ticket = q.Commit();
-  std::atomic<bool> release{false}, later{false};
-  q.Run({}, [&](std::string&) {
-    while (!release) SleepMs(1);
-    later = true;
-  });
-  EXPECT_GT(q.Commit(), ticket);
-  q.WaitFor(ticket);
-  EXPECT_TRUE(FileExists(d / "Gen7") && !later);
-  release = true;
-  std::atomic<int> done{0};
-  for (int g = 1; g <= 20; ++g) {
-    q.Run({}, [&](std::string&) { SleepMs(2), ++done; });
-    q.Commit();
-    EXPECT_GE(done.load(), g - 2) << g; // 2 may wait, the oldest of them being written
-  }
-  q.StopWriter();
-  EXPECT_TRUE(later && done == 20);
 }
 
 // A file rewritten every generation stays open: each text replaces the whole content, an older

@@ -6,19 +6,15 @@
 #include "core/textio.h"
 #include "harnesses.h"
 
-namespace zupo {
-namespace {
-
 namespace fs = std::filesystem;
 
 TEST(FuzzCorpus, EveryKeptInputIsReadOrRefusedWithoutACrash) {
-  const fs::path root = ZUPO_SOURCE_DIR "/tests/fuzz/corpus";
   int replayed = 0;
-  for (const auto& folder : fs::directory_iterator(root)) {
-    fuzz::Harness h = fuzz::ByName(folder.path().filename().string());
+  for (const auto& folder : fs::directory_iterator(ZUPO_SOURCE_DIR "/tests/fuzz/corpus")) {
+    zupo::fuzz::Harness h = zupo::fuzz::ByName(folder.path().filename().string());
     ASSERT_NE(h, nullptr) << folder.path();
     for (const auto& f : fs::directory_iterator(folder.path())) {
-      const std::string text = ReadWholeFile(f.path().string());
+      const std::string text = zupo::ReadWholeFile(f.path().string());
       SCOPED_TRACE(f.path().string());
       h(reinterpret_cast<const uint8_t*>(text.data()), text.size());
       ++replayed;
@@ -26,6 +22,3 @@ TEST(FuzzCorpus, EveryKeptInputIsReadOrRefusedWithoutACrash) {
   }
   EXPECT_GE(replayed, 5);
 }
-
-} // namespace
-} // namespace zupo

@@ -15,13 +15,9 @@ namespace {
 
 constexpr const char* Parent = "X01R(1.50 )SIN+Y02*"; // (X01 + SIN(1.50)) * Y02: 4 levels
 
-class OperatorsTest : public ::testing::Test {
+class OperatorsTest : public ::testing::Test, public test::RunFolder {
 protected:
-  void SetUp() override {
-    test::SetUpRunFolders(sim, dir.Path());
-    test::DefaultSymbols(sim);
-    sim.P.DepthLimit = 17;
-  }
+  void SetUp() override { sim.P.DepthLimit = 17; }
   void SaveParent(int w, const char* text) { // trader w's model of the previous generation
     test::WriteText(ModelFileName(sim, "T", sim.T.PrevBase + w), text);
     sim.Models.Clear();
@@ -36,9 +32,6 @@ protected:
     sim.Models.Clear();
     EXPECT_EQ(sim.Rand.Seed, after) << seed;
   }
-
-  test::TempDir dir;
-  Simulation sim;
   static constexpr int I = 7; // the offspring's trader: model CurBase + 7 = 7
 };
 

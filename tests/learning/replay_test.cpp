@@ -22,11 +22,9 @@ constexpr const char* SignModel = "X01R(80.00 )-";
 // has 200: the demand is cut to 200 / 75 shares. "1" set (G_Gap = 5), trader 7: no demand (profit
 // 0.05 * 300), cut to wealth, no demand twice, then a demand. G_Gap = 150 replays the 101
 // positions 10..110. R(-5) forecasts 0.5 * P+D, below 1.05 * P: h = 0.
-TEST(ReplayTest, ScoresPosition110OrPositions106To110) {
-  test::TempDir dir;
-  Simulation sim;
-  test::SetUpRunFolders(sim, dir.Path());
-  test::DefaultSymbols(sim);
+struct ReplayTest : ::testing::Test, test::RunFolder {};
+
+TEST_F(ReplayTest, ScoresPosition110OrPositions106To110) {
   test::SetUpWindows(sim);
   for (auto [set, w7, f7, w8, f8] :
        {std::tuple{'k', 1000, 90, 200, 90}, {'1', 300, 95, 1000, 88}}) {

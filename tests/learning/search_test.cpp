@@ -13,11 +13,9 @@ namespace {
 
 constexpr int I = 7; // the trader at school; CurBase = 0, PrevBase = 500
 
-class SearchTest : public ::testing::Test {
+class SearchTest : public ::testing::Test, public test::RunFolder {
 protected:
   void SetUp() override {
-    test::SetUpRunFolders(sim, dir.Path());
-    test::DefaultSymbols(sim);
     for (int w = 1; w <= MaxTraders; ++w) { // trader w's model is R(w / 100): a copy shows whose
       std::string text = "R";
       AppendConstToken(text, w / 100.0);
@@ -36,8 +34,6 @@ protected:
     sim.Rand.Seed = seed;
     school(sim, I);
   }
-  test::TempDir dir;
-  Simulation sim;
 };
 
 // LastGapProfit 0: no change 1/2, gain 0, loss 1; x = 1e50 is beyond the 6-byte range. Order 500
@@ -82,41 +78,6 @@ TEST_F(SearchTest, SearchesWriteOnlyTheFinalModelAndVisitTheLibraryWhenAllowed) 
     Run(SearchModel, seed);
     EXPECT_TRUE(sim.T.VisitLibFlag == 0 && sim.T.VisitGenFlag == 1) << seed;
   }
-}
-
-// Seed 5 makes library tries of 3 draws, tournaments (90, 285) and (134, 454), all entries R(0).
-// Own R(0): the same error, both tries fail. Own R(5) forecasts 1.5 P+D, error sum 4.5758...; R(0)
-// forecasts P+D: 0.4322...
-TEST_F(SearchTest, LibraryCandidateMustHaveASmallerError) {
-  std::tie(sim.P.LibraryProb, sim.P.TryNo, sim.R.DimA[105]) =
-      std::tuple(100, 2, 0); // DimA 0: no error
-  for (int w : {90, 285, 134, 454})
-    test::WriteText(ModelFileName(sim, "T", sim.T.PrevBase + w, true), "R(0.00 )");
-  for (auto [own, after, succeeds] :
-       {std::tuple{"R(0.00 )", 3894842479u, 0}, {"R(5.00 )", 2442594960u, 1}}) {
-    test::WriteText(ModelFileName(sim, "T", sim.T.PrevBase + I), own);
-    sim.Models.Clear();
-    Run(SearchModel, 5);
-    EXPECT_EQ(sim.Rand.Seed, after);
-    EXPECT_TRUE(sim.T.SucceedFlag == succeeds && sim.T.VisitLibFlag == 1 && !sim.T.VisitGenFlag);
-    EXPECT_EQ(Text(I), "R(0.00 )");
-    EXPECT_NEAR(sim.T.Shares[sim.T.CurBase + I], 0.014767758537302741, 1e-12); // 6/(.495*820.79)
-  }
-}
-
-// The library's error measure: the sum over the last 10 generations (t = 111 down to 102) of
-// |F(t) - DimA[t]| / DimA[t]. With Theta1 = 0 the forecast is P+D of the generation before.
-TEST(MapeScoreTest, SumsTheRelativeErrorsOfTheLastTenGenerations) {
-  Simulation sim;
-  test::DefaultSymbols(sim);
-  std::tie(sim.P.Theta1, sim.P.MaxExp) = std::pair(0, 10);
-  for (int t = 1; t <= DimLen; ++t) sim.R.DimA[t] = 2, sim.R.DimC[t] = 2 + t * 0.125;
-  sim.R.DimA[105] = 0; // no error counted where DimA is 0
-  sim.ModelList = {{static_cast<uint8_t>(sim.S.NSym), 1.0}};
-  long double expected = 0;
-  for (int t = 102; t <= DimLen; ++t)
-    if (t != 105) expected += (t - 1) * 0.125L / 2;
-  EXPECT_DOUBLE_EQ(static_cast<double>(MapeScore(sim, 1)), static_cast<double>(expected));
 }
 
 } // namespace

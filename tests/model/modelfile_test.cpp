@@ -10,13 +10,11 @@
 namespace zupo {
 namespace {
 
-struct ModelFiles : ::testing::Test {
-  ModelFiles() { test::SetUpRunFolders(sim, dir.Path()); }
+struct ModelFiles : ::testing::Test, test::RunFolder {
   std::string Path(int n, bool lib = false) { return ModelFileName(sim, "T", n, lib); }
-  test::TempDir dir;
-  Simulation sim;
   int nodes = 0, terms = 0;
 };
+using BestReport = ModelFiles;
 
 TEST_F(ModelFiles, NamesRoundTripAndCache) {
   const std::tuple<const char*, int, bool, const char*> names[] = {
@@ -65,7 +63,6 @@ TEST_F(ModelFiles, TokensAndFaultyFiles) {
   std::string out;
   while (!in.Eof()) out += ReadToken(in) + " ";
   EXPECT_EQ(out, "XP1 K ( - SIN SQRT SIX S Y01 sqrt abs LO\x1a ");
-  test::DefaultSymbols(sim);
   const auto items = ParseModelText(sim.S, "t", "x01Q"); // lower case, unknown: code 0
   EXPECT_EQ(std::pair(items.size(), items.at(0).Sym + items.at(1).Sym), std::pair(size_t{2}, 0));
 
@@ -85,7 +82,6 @@ TEST_F(ModelFiles, TokensAndFaultyFiles) {
 // constant with two decimals), and a second copy writes nothing. Measures are remembered, except
 // for a model with a missing operand, which warns at every reading as its file would.
 TEST_F(ModelFiles, CopiesWriteTheModelAsReadAndMeasuresAreKept) {
-  test::DefaultSymbols(sim);
   test::WriteText(Path(507), "X01R(1.5 )+");
   for (int k = 0; k < 2; ++k) CopyModel(sim, 507, 7), FlushModel(sim, 7);
   EXPECT_EQ(test::ReadText(Path(7)), "X01R(1.50 )+");
@@ -104,7 +100,6 @@ TEST_F(ModelFiles, CopiesWriteTheModelAsReadAndMeasuresAreKept) {
 // A tree walk recurses once per level: a file nested deeper than any run makes is refused by
 // name, while the deepest allowed model is read and written back unchanged.
 TEST_F(ModelFiles, NestingIsBoundedWhenReading) {
-  test::DefaultSymbols(sim);
   auto chain = [](int unary, const std::string& tail) {
     std::string t = "X01";
     for (int k = 0; k < unary; ++k) t += "ABS";
@@ -149,10 +144,7 @@ TEST(SymbolList, SyntaxCornerCasesAndTableLimits) {
   EXPECT_THROW(BuildSymbolSet(S, {"+"}, {}, {}, {}, sixteen, ""), RunError);
 }
 
-TEST(BestReport, SixLinesForTheMostProfitableTrader) {
-  test::TempDir dir;
-  Simulation sim;
-  test::SetUpRunFolders(sim, dir.Path());
+TEST_F(BestReport, SixLinesForTheMostProfitableTrader) {
   BuildSymbolSet(sim.S, {"+", "-", "*", "%"}, {}, {"XP1", "XP2"}, {}, {}, "K");
   sim.T.CurBase = 500;
   sim.T.Profit.fill(-1.5e-7L);          // all equal: trader 1 of the current half
