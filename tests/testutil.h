@@ -20,8 +20,8 @@ public:
     if (!::mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed");
   }
   ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
   }
   const std::string& Path() const { return path_; }
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }

@@ -45,8 +45,7 @@ static std::vector<long double> Values() {
   return vs;
 }
 
-// Integers of more than 21 digits are written with their first 21 significant digits (rounded
-// half to even) and zeros; printf's "%.20Le" gives those digits. No width here is that wide.
+// Beyond 21 digits: the first 21 significant ones (printf's "%.20Le", half to even), then zeros.
 static std::string LargeFixedReference(long double v, int d) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "|%.20Le", v);

@@ -32,8 +32,8 @@ TEST(TextReader, FreeFormatNumbersLinesAndErrorsNamingTheFile) {
   EXPECT_EQ(l.ReadChar(), '\x1a');
 }
 
-// Fixed notation writes every integer digit; the reader takes the whole word, up to the end of
-// the extended range, and names the file and the value beyond it.
+// Fixed notation writes every integer digit: the reader takes the whole word, up to the range's
+// end.
 TEST(TextReader, NumbersOfAnyLengthRoundTripAndOverflowIsNamed) {
   for (long double v : {1e70L, -1e400L, 1e4000L, 1.18e4932L, 123456789.125L}) {
     TextReader r("Backup1.txt", FormatFixed(v, 12, 5) + "\r\n7\r\n");

@@ -1,5 +1,4 @@
-// Replays every kept fuzz input (tests/fuzz/corpus/<harness>/...) through its harness: each
-// once crashed the program or is a seed of a format, and must now be read or refused cleanly.
+// Each kept input once crashed the program or seeds a format: read or refused, never a crash.
 #include <filesystem>
 #include <gtest/gtest.h>
 

@@ -90,15 +90,11 @@ void Numbers(const uint8_t* data, size_t size) {
 
 void Checkpoint(const uint8_t* data, size_t size) {
   auto sim = NewSim();
-  sim->R.RunGen = 3;
-  sim->P.ExData_File = Scratch() / "ExtraForCheckpoint.txt";
+  std::tie(sim->R.RunGen, sim->P.ExData_File) = std::tuple(3, Scratch() / "ExtraForCheckpoint.txt");
   WriteFileInPlace(sim->P.ExData_File, "1.5\r\n2.5\r\n");
   WriteFileInPlace(Scratch() / "run/Backup1.txt", Text(data, size));
   (void)BackupGeneration(Scratch() / "run/Backup1.txt");
-  Refusable([&] {
-    RestoreBackup(*sim);
-    (void)BackupText(*sim); // whatever was restored can be written again
-  });
+  Refusable([&] { RestoreBackup(*sim), (void)BackupText(*sim); }); // what was read can be written
 }
 
 void RunFiles(const uint8_t* data, size_t size) {

@@ -1,5 +1,4 @@
-// Genetic operators on small models. Expected draws follow s := s * 134775813 + 1 (mod 2^32),
-// Random(N) = N * s >> 32, worked out separately.
+// Draws worked out separately: s := s * 134775813 + 1 (mod 2^32), Random(N) = N * s >> 32.
 #include "learning/operators.h"
 
 #include <gtest/gtest.h>
@@ -35,8 +34,7 @@ protected:
   static constexpr int I = 7; // the offspring's trader: model CurBase + 7 = 7
 };
 
-// A model of one terminal: every pick is its root, even of a function node, where there is none.
-// (The picks in larger trees show in the offspring below.)
+// In a lone terminal every pick is the root, even of a function node (larger trees: offspring).
 TEST_F(OperatorsTest, PicksInALoneTerminalAreTheRoot) {
   SaveParent(1, "X01");
   int n, m;

@@ -36,8 +36,7 @@ protected:
   }
 };
 
-// LastGapProfit 0: no change 1/2, gain 0, loss 1; x = 1e50 is beyond the 6-byte range. Order 500
-// always visits; with order 0 the second draw decides.
+// No change 1/2, gain 0, loss 1 (1e50: beyond 6 bytes); order 500 visits, 0 leaves the second draw.
 TEST_F(SearchTest, SchoolDecisionFollowsTheProfitChangeAndTheOrder) {
   const int u2[] = {861, 690, 520, 350, 179, 9, 839, 668, 498, 328}; // second draws of seeds 1..10
   for (auto [order, G, L, prob] : {std::tuple{0, 0.0L, 0.0L, 0.5L},
@@ -63,8 +62,7 @@ TEST_F(SearchTest, SearchesWriteOnlyTheFinalModelAndVisitTheLibraryWhenAllowed) 
     Run(SearchModel, 1);
     EXPECT_EQ(sim.Rand.Seed, tries == 3 ? 303092965u : 1172187917u) << tries; // 0, 1: one try
     EXPECT_TRUE(sim.T.SucceedFlag == 0 && sim.T.VisitGenFlag == 1 && sim.T.VisitLibFlag == 0);
-    // Tries change the model in memory only: the file is written once, when the search is over,
-    // and not again while it holds the model the trader ends with.
+    // Tries change the model in memory: the file is written once, with the model kept in the end.
     EXPECT_EQ(std::pair(Text(I), sim.Models.Writes), std::pair(std::string("R(0.07 )"), 1L));
   }
   sim.T.GapProfit[I] = -1e30L; // the first reproduction succeeds: tournament (102, 137), a tie
@@ -73,8 +71,8 @@ TEST_F(SearchTest, SearchesWriteOnlyTheFinalModelAndVisitTheLibraryWhenAllowed) 
   EXPECT_EQ(std::pair(sim.T.ModelDepth[I], sim.T.ModelSize[I]), std::pair(1, 1));
   sim.T.GapProfit[I] = 1e30L; // every try fails
   for (uint32_t seed = 1; seed <= 20; ++seed) {
-    sim.P.LibraryProb = seed <= 10 ? 0 : 100; // 100 in generation 2
-    sim.R.RunGen = seed <= 10 ? 10 : 2;
+    std::tie(sim.P.LibraryProb, sim.R.RunGen) =
+        std::pair(seed <= 10 ? 0 : 100, seed <= 10 ? 10 : 2);
     Run(SearchModel, seed);
     EXPECT_TRUE(sim.T.VisitLibFlag == 0 && sim.T.VisitGenFlag == 1) << seed;
   }

@@ -34,7 +34,8 @@ TEST(StatisticsRow, FieldWidthsOfTheRowAndTheDumpLine) {
 
 // Halves: CurBase 501..1000 (trader i forecasts i), PrevBase 1..500 (booked wealth i).
 TEST(Stats, DumpBlockOfGenerationOneAndEveryFiveHundredthAndTheWealthOfGenerationOne) {
-  Simulation sim;
+  RunFolder run;
+  auto& [dir, sim] = run;
   TraderBook& T = sim.T;
   std::tie(T.CurBase, T.PrevBase, sim.R.RunGen) = std::tuple(500, 0, 2);
   for (int i = 1; i <= MaxTraders; ++i) {
@@ -42,8 +43,6 @@ TEST(Stats, DumpBlockOfGenerationOneAndEveryFiveHundredthAndTheWealthOfGeneratio
              T.Wealth[500 + i]) = std::tuple(i, 1.5, i <= 250 ? 0.5 : 1.5, 501 - i, 1);
     std::tie(T.Forecast[i], T.Shares[i], T.Wealth[i]) = std::tuple(-1000, 99, i); // previous half
   }
-  TempDir dir;
-  SetUpRunFolders(sim, dir.Path());
   sim.Data1File.Create(RunFile(sim, "Data1.txt"));
   sim.Data2File.Create(RunFile(sim, "Data2.txt"));
   for (int i = 501; i <= 2 * MaxTraders; ++i)

@@ -1,7 +1,6 @@
 #include "market/traders.h"
 
 #include <chrono>
-#include <cmath>
 #include <gtest/gtest.h>
 #include <tuple>
 
@@ -23,7 +22,6 @@ protected:
     for (int i = 501; i <= 1000; ++i) std::tie(T.Wealth[i], T.Forecast[i]) = std::pair(110, 10.5);
     WriteText(dir / "Dstar.txt", "0.25\r\n0.5\r\n");
   }
-  double& Held(int i) { return T.Shares[500 + i]; }
   double& Desired(int i) { return T.Shares[i]; } // what was obtained, after the clearing
   TempDir dir;
   Simulation sim;
@@ -67,9 +65,8 @@ TEST_F(MarketTest, Demand) {
   EXPECT_EQ(TraderDemand(sim, 21, 2.0L), 11.0);
 }
 
-// Wishes changed from 1; counts and totals; the price times 1 + tanh(2e-5 (bid - offer)); holdings.
-// The short side gets its orders, the long side the same fraction of each; a remainder below
-// 1e-5 is none.
+// Wishes changed from 1; counts and totals; the price times 1 + tanh(2e-5 (bid - offer)); holdings:
+// the short side filled, the long side rationed alike, a remainder below 1e-5 none.
 TEST_F(MarketTest, Clearing) {
   using Holdings = std::vector<std::pair<int, double>>;
   using Book = std::tuple<int, int, int, double, double>;

@@ -58,9 +58,8 @@ TEST(Evaluation, StackMachineOperatorsAndForecasts) {
   EXPECT_EQ(std::pair(v, warned), std::pair(-7.0L, std::string("Incorrect operator")));
 }
 
-// The results of SIN, COS, EXP and LOG are kept by argument: each must still be the very value of
-// its own function at that argument, whatever was asked before (the same argument of another
-// function, an argument of the same digits and another exponent or sign, many others between).
+// Kept results of SIN, COS, EXP and LOG must be those of their own function and argument, whatever
+// was asked before (another function, the same digits with another exponent or sign).
 TEST(Evaluation, KeptResultsAreThoseOfTheirOwnFunctionAndArgument) {
   Simulation sim;
   test::DefaultSymbols(sim); // SIN COS EXP LOG: codes 5..8
@@ -76,10 +75,6 @@ TEST(Evaluation, KeptResultsAreThoseOfTheirOwnFunctionAndArgument) {
                            : code == 7 ? std::exp(std::fabs(a) <= 10000 ? a : 10000.0L)
                                        : (a == 0 ? 0.0L : std::log(std::fabs(a))),
                     got = 0;
-        if (!std::isfinite(want)) {
-          EXPECT_THROW(ApplyOp(sim, code, a, 0), FloatError) << code << " " << double(a);
-          continue;
-        }
         ASSERT_NO_THROW(got = ApplyOp(sim, code, a, 0)) << code << " " << double(a);
         ASSERT_EQ(std::memcmp(&got, &want, 10), 0) << "code " << code << " at " << double(a);
       }
@@ -88,9 +83,8 @@ TEST(Evaluation, KeptResultsAreThoseOfTheirOwnFunctionAndArgument) {
 // Trader 9 (wealth 110 in slot 509) at the price 10: with Lambda 0 any forecast above 10.1 buys 11.
 TEST(EvalModel, ValueReachesTheDemandUnlessAbandoned) {
   Simulation sim;
-  BuildSymbolSet(sim.S, ParseSymbolList("+\\-\\*\\%\\"), ParseSymbolList("EXP\\"),
-                 ParseSymbolList("XP1\\XP2\\"), ParseSymbolList("YP1\\YP2\\"),
-                 ParseSymbolList("ZE1\\ZE2\\"), "K");
+  BuildSymbolSet(sim.S, {"+", "-", "*", "%"}, {"EXP"}, {"XP1", "XP2"}, {"YP1", "YP2"},
+                 {"ZE1", "ZE2"}, "K");
   std::tie(sim.P.Irate, sim.P.Theta1, sim.P.Theta2, sim.P.MaxExp) = std::tuple(0.01, 0.1, 0.5, 100);
   sim.M.PriceLag = {0, 10, 9};
   sim.M.PDLag = {0, 11, 10.5};

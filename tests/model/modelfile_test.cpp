@@ -78,9 +78,8 @@ TEST_F(ModelFiles, TokensAndFaultyFiles) {
   EXPECT_EQ(warnings, std::vector<std::string>(2, "Stack underfollow !! "));
 }
 
-// A model file from disk is taken as it reads: a copy writes the text of what was read (the
-// constant with two decimals), and a second copy writes nothing. Measures are remembered, except
-// for a model with a missing operand, which warns at every reading as its file would.
+// A copy writes the model as read (two decimals), a second copy nothing; measures are kept, except
+// of a model with a missing operand, which warns at every reading as its file would.
 TEST_F(ModelFiles, CopiesWriteTheModelAsReadAndMeasuresAreKept) {
   test::WriteText(Path(507), "X01R(1.5 )+");
   for (int k = 0; k < 2; ++k) CopyModel(sim, 507, 7), FlushModel(sim, 7);
@@ -97,8 +96,7 @@ TEST_F(ModelFiles, CopiesWriteTheModelAsReadAndMeasuresAreKept) {
   EXPECT_EQ(std::tuple(depth, size, warnings.size()), std::tuple(1, 1, size_t{4}));
 }
 
-// A tree walk recurses once per level: a file nested deeper than any run makes is refused by
-// name, while the deepest allowed model is read and written back unchanged.
+// A tree walk recurses once per level: a deeper file is refused by name, the deepest allowed kept.
 TEST_F(ModelFiles, NestingIsBoundedWhenReading) {
   auto chain = [](int unary, const std::string& tail) {
     std::string t = "X01";
@@ -146,12 +144,9 @@ TEST(SymbolList, SyntaxCornerCasesAndTableLimits) {
 
 TEST_F(BestReport, SixLinesForTheMostProfitableTrader) {
   BuildSymbolSet(sim.S, {"+", "-", "*", "%"}, {}, {"XP1", "XP2"}, {}, {}, "K");
-  sim.T.CurBase = 500;
-  sim.T.Profit.fill(-1.5e-7L);          // all equal: trader 1 of the current half
-  sim.T.Wealth[501] = 123456789012.25L; // wider than the field
-  sim.T.Money[501] = -12.125;
-  sim.T.Shares[501] = 3;
-  sim.R.RunGen = 99;
+  sim.T.Profit.fill(-1.5e-7L); // all equal: trader 1 of the current half; the wealth too wide
+  std::tie(sim.T.CurBase, sim.R.RunGen, sim.T.Wealth[501], sim.T.Money[501], sim.T.Shares[501]) =
+      std::tuple(500, 99, 123456789012.25L, -12.125, 3);
   test::WriteText(ModelFileName(sim, "T", 501), "XP1K(1.25 )-XP2*");
   BestModelReport(sim);
   EXPECT_EQ(test::ReadText(dir / "run1/Best0100.dat"),
