@@ -31,6 +31,7 @@ TEST(Snapshots, FilesOfThePrevBaseHalfAndTheirValuesReadBack) {
             std::tuple(1500.0L, 1.0L, 0.25L));
   for (Simulation* s : {&sim, &other}) // past the last line both fail alike
     EXPECT_TRUE(FailsNaming([&] { SnapshotValue(*s, 'k', 'w', 501); }, "line 501"));
+  EXPECT_EQ(SnapshotValue(sim, 'k', 'w', 10), 1010.0L);
   T.Wealth[510] = -3; // a new set replaces the remembered values, read or not
   WriteSnapshotSet(sim, 'k');
   EXPECT_EQ(SnapshotValue(sim, 'k', 'w', 10), -3.0L);

@@ -58,6 +58,7 @@ TEST(Stats, DumpBlockOfGenerationOneAndEveryFiveHundredthAndTheWealthOfGeneratio
   sim.R.RunGen = 1; // no exchange of halves happened yet: the CurBase half counts
   ComputeStatistics(sim);
   const Statistics& s = sim.St;
+  EXPECT_DOUBLE_EQ(double(s.VarSigma), 0.25); // of Sigma 0.5 and 1.5, each average over 500
   for (int g = 1; g <= 5; ++g) EXPECT_DOUBLE_EQ(double(s.Twealth[g]), 0.2);
   T.Wealth.fill(0);
   ComputeStatistics(sim);

@@ -9,22 +9,19 @@
 namespace zupo::test {
 
 // Price 10, P+D 11, previous price 9.5; every trader holds 1 share, wealth 110, forecast 10.5.
-class MarketTest : public ::testing::Test {
+class MarketTest : public ::testing::Test, public RunFolder {
 protected:
   void SetUp() override {
     Params& P = sim.P;
     std::tie(P.H0, P.M0, P.Irate, P.MaxExp, P.G_Gap) = std::tuple(1, 100, 0.01, 10, 5);
     std::tie(P.Lambda, P.Theta1, P.Theta2, P.Theta3) = std::tuple(0.5, 0.1, 0.5, 0.3);
-    std::tie(P.Tree_Path1, sim.R.RunGen) = std::tuple(dir.Path(), 1);
-    std::tie(M.PriceLag[1], M.PriceLag[2], M.PDLag[1]) = std::tuple(10, 9.5, 11);
+    std::tie(sim.R.RunGen, M.PriceLag[1], M.PriceLag[2], M.PDLag[1]) = std::tuple(1, 10, 9.5, 11);
     for (int k = 0; k < 10; ++k) sim.R.DimA[102 + k] = 10 + k;
     T.Shares.fill(1); // held and desired
     for (int i = 501; i <= 1000; ++i) std::tie(T.Wealth[i], T.Forecast[i]) = std::pair(110, 10.5);
-    WriteText(dir / "Dstar.txt", "0.25\r\n0.5\r\n");
+    WriteText(dir / "run/Dstar.txt", "0.25\r\n0.5\r\n");
   }
   double& Desired(int i) { return T.Shares[i]; } // what was obtained, after the clearing
-  TempDir dir;
-  Simulation sim;
   TraderBook& T = sim.T;
   MarketState& M = sim.M;
 };
@@ -90,7 +87,7 @@ TEST_F(MarketTest, Clearing) {
 
 // Number t of Dstar.txt, or the last; the numbers are read again when size or time change.
 TEST_F(MarketTest, DividendFile) {
-  const std::string path = dir / "Dstar.txt";
+  const std::string path = dir / "run/Dstar.txt";
   const auto stamp = std::filesystem::last_write_time(path);
   const std::tuple<const char*, int, long double> files[] = {
       {"0.5 ignored\r\n\r\n   \n  0.75\n-1.25\n", 0, 0.75}, // rest of line, blank lines skipped
