@@ -16,15 +16,12 @@ namespace zupo::test {
 // A fresh temporary folder, removed when the object goes.
 class TempDir {
 public:
-  TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "zupo-test-XXXXXX").string();
-    char* p = ::mkdtemp(tmpl.data());
-    if (!p) throw std::runtime_error("mkdtemp failed");
-    path_ = p;
+  TempDir() : path_((std::filesystem::temp_directory_path() / "zupo-test-XXXXXX").string()) {
+    if (!::mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed");
   }
   ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
   }
   const std::string& Path() const { return path_; }
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
@@ -40,9 +37,7 @@ inline std::string ReadText(const std::string& path) {
   return ReadWholeFile(path);
 }
 
-// A simulation whose run folder is dir/run and whose model folders are dir/run0..run9 and
-// dir/lib0..lib9 (all created). The symbol set is the given one, or by default
-// "+\-\*\%\", "SIN\COS\EXP\LOG\ABS\SQRT\", X01..X03, Y01..Y02, no extras, constant R.
+// The run folder dir/run and the model folders dir/run0..run9 and dir/lib0..lib9, all created.
 inline void SetUpRunFolders(Simulation& sim, const std::string& dir) {
   sim.P.Tree_Path1 = dir + "/run";
   sim.P.Tree_Path2 = dir + "/lib";
@@ -53,11 +48,18 @@ inline void SetUpRunFolders(Simulation& sim, const std::string& dir) {
   }
 }
 
-inline void DefaultSymbols(Simulation& sim) {
-  BuildSymbolSet(sim.S, ParseSymbolList("+\\-\\*\\%\\"),
-                 ParseSymbolList("SIN\\COS\\EXP\\LOG\\ABS\\SQRT\\"),
-                 ParseSymbolList("X01\\X02\\X03\\"), ParseSymbolList("Y01\\Y02\\"), {}, "R");
+// + - * %, SIN COS EXP LOG ABS SQRT, X01..X03, Y01..Y02, the extras given, constant R.
+inline void DefaultSymbols(Simulation& sim, const std::vector<std::string>& extras = {}) {
+  BuildSymbolSet(sim.S, {"+", "-", "*", "%"}, {"SIN", "COS", "EXP", "LOG", "ABS", "SQRT"},
+                 {"X01", "X02", "X03"}, {"Y01", "Y02"}, extras, "R");
 }
+
+// A simulation in fresh run folders, with the default symbols.
+struct RunFolder {
+  TempDir dir;
+  Simulation sim;
+  RunFolder() { SetUpRunFolders(sim, dir.Path()), DefaultSymbols(sim); }
+};
 
 // Whether f raises a RunError whose message holds both texts.
 template <class F> bool FailsNaming(F f, const std::string& a, const std::string& b = "") try {

@@ -2,6 +2,7 @@
 
 #include "../testutil.h"
 #include "core/ini.h"
+#include "core/paths.h"
 
 using namespace zupo;
 
@@ -50,9 +51,8 @@ TEST_F(Ini, WriteKeepsTheRestOfTheFileAndNeverLeavesAPartialOne) {
             "[Common]\n; note\nExit=1\n\n[Traders]\nFull=1\r\n\r\n[Run]\r\nStop=1\r\n");
 }
 
-// Windows editors may start the file with a UTF-8 byte-order mark; the first section is still
-// found, and a write keeps the mark. A key appended to a section whose last line has no line
-// end starts on a line of its own.
+// A UTF-8 byte-order mark (Windows editors) is kept; a key appended after a last line without a
+// line end starts a line of its own.
 TEST_F(Ini, ByteOrderMarkAndUnterminatedLastLine) {
   WriteFileInPlace(f, "\xEF\xBB\xBF[Common]\r\nStop_No=12\r\n\r\n[Traders]\r\nG_Gap=5");
   EXPECT_EQ(ReadIniStr("Common", "Stop_No", f), "12");
@@ -60,5 +60,15 @@ TEST_F(Ini, ByteOrderMarkAndUnterminatedLastLine) {
   IniWrite(f, "Traders", "Gen_No", "9");
   EXPECT_EQ(ReadWholeFile(f),
             "\xEF\xBB\xBF[Common]\r\nStop_No=3\r\n\r\n[Traders]\r\nG_Gap=5\r\nGen_No=9\r\n");
-  EXPECT_EQ(ReadIniStr("Traders", "G_Gap", f), "5");
+}
+
+TEST(Paths, MapSeparatorsAndResolve) {
+  EXPECT_EQ(ResolvePath("/home/zupo", "run\\Data.txt"), "/home/zupo/run/Data.txt");
+  EXPECT_EQ(ResolvePath("/home/zupo/", "..\\other\\Data.txt"), "/home/zupo/../other/Data.txt");
+  EXPECT_EQ(ResolvePath("/home/zupo", "\\data\\run\\"), "/data/run/"); // absolute
+  EXPECT_EQ(ResolvePath("/home/zupo", ""), "");                        // fails when opened
+  EXPECT_EQ(ResolvePath("", "run\\x"), "run/x");
+  EXPECT_EQ(FolderOf("Zupo.ini") + FolderOf("/runs/a/Zupo.ini"), ".//runs/a/");
+  EXPECT_EQ(FileInFolder("run/", "Data1.txt"), "run/Data1.txt");
+  EXPECT_EQ(FileInFolder("run", "Data1.txt"), "run/Data1.txt");
 }

@@ -1,24 +1,19 @@
-// Replays every kept fuzz input (tests/fuzz/corpus/<harness>/...) through its harness: each
-// once crashed the program or is a seed of a format, and must now be read or refused cleanly.
+// Each kept input once crashed the program or seeds a format: read or refused, never a crash.
 #include <filesystem>
 #include <gtest/gtest.h>
 
 #include "core/textio.h"
 #include "harnesses.h"
 
-namespace zupo {
-namespace {
-
 namespace fs = std::filesystem;
 
 TEST(FuzzCorpus, EveryKeptInputIsReadOrRefusedWithoutACrash) {
-  const fs::path root = ZUPO_SOURCE_DIR "/tests/fuzz/corpus";
   int replayed = 0;
-  for (const auto& folder : fs::directory_iterator(root)) {
-    fuzz::Harness h = fuzz::ByName(folder.path().filename().string());
+  for (const auto& folder : fs::directory_iterator(ZUPO_SOURCE_DIR "/tests/fuzz/corpus")) {
+    zupo::fuzz::Harness h = zupo::fuzz::ByName(folder.path().filename().string());
     ASSERT_NE(h, nullptr) << folder.path();
     for (const auto& f : fs::directory_iterator(folder.path())) {
-      const std::string text = ReadWholeFile(f.path().string());
+      const std::string text = zupo::ReadWholeFile(f.path().string());
       SCOPED_TRACE(f.path().string());
       h(reinterpret_cast<const uint8_t*>(text.data()), text.size());
       ++replayed;
@@ -26,6 +21,3 @@ TEST(FuzzCorpus, EveryKeptInputIsReadOrRefusedWithoutACrash) {
   }
   EXPECT_GE(replayed, 5);
 }
-
-} // namespace
-} // namespace zupo

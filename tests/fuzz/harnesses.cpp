@@ -1,11 +1,9 @@
 #include "harnesses.h"
 
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
-#include <string_view>
-#include <unistd.h>
 
+#include "../testutil.h"
 #include "core/errors.h"
 #include "core/ini.h"
 #include "core/textio.h"
@@ -23,17 +21,9 @@ namespace zupo::fuzz {
 
 namespace {
 
-namespace fs = std::filesystem;
-
-// One scratch run folder per process, reused by every input: dir/run, dir/run0..9, dir/lib0..9.
-const std::string& Scratch() {
-  static const std::string dir = [] {
-    std::string tmpl = (fs::temp_directory_path() / "zupo-fuzz-XXXXXX").string();
-    if (!::mkdtemp(tmpl.data())) std::abort();
-    for (const char* sub : {"/run", "/run0", "/run1", "/run9", "/lib0"})
-      fs::create_directories(tmpl + sub);
-    return tmpl;
-  }();
+// One scratch run folder per process, reused by every input (see test::SetUpRunFolders).
+const test::TempDir& Scratch() {
+  static const test::TempDir dir;
   return dir;
 }
 
@@ -41,19 +31,11 @@ std::string Text(const uint8_t* data, size_t size) {
   return std::string(reinterpret_cast<const char*>(data), size);
 }
 
-void Put(const std::string& path, std::string_view text) {
-  WriteFileInPlace(path, text);
-}
-
 std::unique_ptr<Simulation> NewSim() {
   auto sim = std::make_unique<Simulation>();
-  sim->P.Tree_Path1 = Scratch() + "/run";
-  sim->P.Tree_Path2 = Scratch() + "/lib";
-  BuildSymbolSet(sim->S, ParseSymbolList("+\\-\\*\\%\\"),
-                 ParseSymbolList("SIN\\COS\\EXP\\LOG\\ABS\\SQRT\\"),
-                 ParseSymbolList("X01\\X02\\X03\\"), ParseSymbolList("Y01\\Y02\\"),
-                 ParseSymbolList("Z01\\"), "R");
-  sim->IniFileName = Scratch() + "/Zupo.ini";
+  test::SetUpRunFolders(*sim, Scratch().Path());
+  test::DefaultSymbols(*sim, {"Z01"});
+  sim->IniFileName = Scratch() / "Zupo.ini";
   return sim;
 }
 
@@ -68,30 +50,25 @@ template <class F> void Refusable(F f) {
 } // namespace
 
 void Ini(const uint8_t* data, size_t size) {
-  const std::string ini = Scratch() + "/Zupo.ini";
-  Put(ini, Text(data, size));
+  const std::string ini = Scratch() / "Zupo.ini";
+  WriteFileInPlace(ini, Text(data, size));
   auto sim = NewSim();
   Refusable([&] { GetEnv(*sim, ini); });
   Refusable([&] { ReadRunKeys(*sim, ini); });
-  Refusable([&] {
+  Refusable([&] { // a write must read back
     IniWrite(ini, "Common", "Stop_No", "12");
-    if (ReadIniStr("Common", "Stop_No", ini) != "12") std::abort(); // a write must read back
+    if (ReadIniStr("Common", "Stop_No", ini) != "12") std::abort();
   });
 }
 
 void ModelFile(const uint8_t* data, size_t size) {
   auto sim = NewSim();
-  Put(ModelFileName(*sim, "T", 7), Text(data, size));
-  Refusable([&] {
-    LoadModel(*sim, 7);
-    WriteList(*sim, 8);
-  });
+  WriteFileInPlace(ModelFileName(*sim, "T", 7), Text(data, size));
+  Refusable([&] { LoadModel(*sim, 7), WriteList(*sim, 8); });
   Refusable([&] {
     int nodes = 0, terms = 0;
     PTreeNode t = ReadTree(*sim, 7, nodes, terms);
-    (void)TreeDepth(t.get());
-    (void)TreeSize(t.get());
-    (void)InOrderText(sim->S, t.get());
+    (void)TreeDepth(t.get()), (void)TreeSize(t.get()), (void)InOrderText(sim->S, t.get());
     SaveModel(*sim, t, 9);
   });
 }
@@ -113,41 +90,29 @@ void Numbers(const uint8_t* data, size_t size) {
 
 void Checkpoint(const uint8_t* data, size_t size) {
   auto sim = NewSim();
-  sim->R.RunGen = 3;
-  sim->P.ExData_File = Scratch() + "/ExtraForCheckpoint.txt";
-  Put(sim->P.ExData_File, "1.5\r\n2.5\r\n");
-  Put(Scratch() + "/run/Backup1.txt", Text(data, size));
-  (void)BackupGeneration(Scratch() + "/run/Backup1.txt");
-  Refusable([&] {
-    RestoreBackup(*sim);
-    (void)BackupText(*sim); // whatever was restored can be written again
-  });
+  std::tie(sim->R.RunGen, sim->P.ExData_File) = std::tuple(3, Scratch() / "ExtraForCheckpoint.txt");
+  WriteFileInPlace(sim->P.ExData_File, "1.5\r\n2.5\r\n");
+  WriteFileInPlace(Scratch() / "run/Backup1.txt", Text(data, size));
+  (void)BackupGeneration(Scratch() / "run/Backup1.txt");
+  Refusable([&] { RestoreBackup(*sim), (void)BackupText(*sim); }); // what was read can be written
 }
 
 void RunFiles(const uint8_t* data, size_t size) {
-  // One input serves every run-file reader in turn.
-  const std::string text = Text(data, size);
-  auto sim = NewSim();
-  const std::string dir = Scratch();
+  auto sim = NewSim(); // one input serves every run-file reader in turn
+  const std::string dir = Scratch().Path();
   sim->P.Data_File = dir + "/Data.txt";
   sim->P.DimA_File = sim->P.DimB_File = sim->P.DimC_File = dir + "/DimA.txt";
   sim->P.ExData_File = dir + "/Extra.txt";
   for (const char* f : {"/Data.txt", "/DimA.txt", "/Extra.txt", "/run/Dstar.txt", "/run/Data1.txt",
                         "/run/Data2.txt", "/run/Historyk.w"})
-    Put(dir + f, text);
+    WriteFileInPlace(dir + f, Text(data, size));
   Refusable([&] { ReadDataFile(*sim); });
   Refusable([&] { ReadWindowFiles(*sim); });
   Refusable([&] { OpenExtraData(*sim); });
   Refusable([&] { SeekExtraLine(*sim, 1 + static_cast<long long>(size % 7)); });
-  Refusable([&] {
-    (void)DividendCount(*sim);
-    (void)DividendAt(*sim, 1 + static_cast<int>(size % 5));
-  });
-  Refusable([&] { (void)SnapshotValue(*sim, 'k', 'w', 1 + static_cast<int>(size % 500)); });
-  Refusable([&] {
-    (void)LastStatisticsRow(*sim);
-    CutBackRunFiles(*sim, 2);
-  });
+  Refusable([&] { (void)DividendCount(*sim), (void)DividendAt(*sim, 1 + int(size % 5)); });
+  Refusable([&] { (void)SnapshotValue(*sim, 'k', 'w', 1 + int(size % 500)); });
+  Refusable([&] { (void)LastStatisticsRow(*sim), CutBackRunFiles(*sim, 2); });
 }
 
 Harness ByName(const std::string& name) {

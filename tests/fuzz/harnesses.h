@@ -1,8 +1,6 @@
 #pragma once
-// Fuzz harnesses: each feeds one input to a reader of the program and must return without
-// crashing, whatever the input. Errors the readers report (RunError) are the expected outcome
-// of a bad input. Built as libFuzzer targets by `make fuzz`; the inputs kept under
-// tests/fuzz/corpus/<name>/ are replayed by the ordinary tests.
+// Fuzz harnesses: each feeds one input to readers of the program, which may refuse it (RunError)
+// but not crash. Built as libFuzzer targets by `make fuzz`; tests/fuzz/corpus/<name>/ is replayed.
 #include <cstddef>
 #include <cstdint>
 #include <string>

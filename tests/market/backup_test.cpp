@@ -6,18 +6,17 @@
 #include <gtest/gtest.h>
 
 #include "core/ini.h"
+#include "market/extradata.h"
 #include "testutil.h"
 
 namespace zupo::test {
 
 // A run folder and a state where every field of the checkpoint has its own values.
-struct Checkpoint : ::testing::Test {
-  TempDir dir;
-  Simulation sim, back; // back: a second run in the same folder
+struct Checkpoint : ::testing::Test, RunFolder {
+  Simulation back; // a second run in the same folder
   const std::string backup1 = dir / "run/Backup1.txt", backup11 = dir / "run/Backup11.txt";
 
   void SetUp() override {
-    SetUpRunFolders(sim, dir.Path());
     auto [M, R, T] = std::tie(sim.M, sim.R, sim.T);
     std::tie(sim.IniFileName, sim.S.NXVar, sim.S.NYVar, R.RunGen, T.CurBase, T.PrevBase) =
         std::tuple(dir / "Zupo.ini", 3, 2, 7, 500, 0);
@@ -106,9 +105,8 @@ TEST_F(Checkpoint, EmptyShortOrBadFileIsNamedAndTheStateUntouched) {
   }
 }
 
-// Once the run has rotated the checkpoint itself it does not look at the folder, and numbers that
-// did not change are copied from the previous text: every file must still be the full text of its
-// state. A Backup11.txt removed behind the run's back sends it back to looking.
+// Rotation by the run itself and numbers copied from the previous text must still give the full
+// text of each state; a Backup11.txt removed behind the run's back sends it back to the folder.
 TEST_F(Checkpoint, RotationByTheRunAndCopiedNumbersGiveTheFullText) {
   std::string before;
   for (int g = 1; g <= 6; ++g) {
@@ -119,9 +117,7 @@ TEST_F(Checkpoint, RotationByTheRunAndCopiedNumbersGiveTheFullText) {
     if (g == 4) std::filesystem::remove(backup11);
     SaveBackup(sim);
     EXPECT_EQ(ReadText(backup1), BackupText(sim)) << g;
-    if (g > 1) {
-      EXPECT_EQ(ReadText(backup11), before) << g;
-    }
+    EXPECT_EQ(g > 1 ? ReadText(backup11) : before, before) << g;
     EXPECT_FALSE(std::filesystem::exists(backup1 + ".tmp")) << g;
     before = ReadText(backup1);
   }
@@ -129,9 +125,8 @@ TEST_F(Checkpoint, RotationByTheRunAndCopiedNumbersGiveTheFullText) {
   EXPECT_EQ(ReadText(backup11).rfind("GEN=5  ", 0), 0u);
 }
 
-// The first generation orders only its own half: the checkpoint written at the top of the
-// second one holds a previous half of zeros, which a resume accepts. A zero anywhere else, or a
-// trader listed twice, is refused.
+// The checkpoint at the top of generation 2 holds a previous half of zeros (generation 1 orders
+// only its own), which a resume accepts; a zero anywhere else, or a trader twice, is refused.
 TEST_F(Checkpoint, OrderHalvesAreCheckedAsPermutations) {
   std::tie(sim.T.CurBase, sim.T.PrevBase, sim.R.RunGen) = std::tuple(0, 500, 1);
   for (int p = 1; p <= MaxTraders; ++p)
@@ -140,19 +135,14 @@ TEST_F(Checkpoint, OrderHalvesAreCheckedAsPermutations) {
   ASSERT_EQ(Resume(1), "");
   EXPECT_EQ(std::tuple(back.T.OrderIdx[1], back.T.OrderIdx[500], back.T.OrderIdx[501]),
             std::tuple(500, 1, 0));
-  struct Case {
-    int at, value;
-    const char* says;
-  } cases[] = {{MaxTraders + 7, 3, "0 is not a valid trader number"},
-               {7, 0, "0 is not a valid trader number"},
-               {8, 500, "trader 500 appears twice"},
-               {9, 501, "501 is not a valid trader number"}};
-  for (const Case& c : cases) {
-    int keep = sim.T.OrderIdx[c.at];
-    sim.T.OrderIdx[c.at] = c.value;
+  for (auto [at, value, says] : {std::tuple{MaxTraders + 7, 3, "0 is not a valid trader number"},
+                                 {7, 0, "0 is not a valid trader number"},
+                                 {8, 500, "trader 500 appears twice"},
+                                 {9, 501, "501 is not a valid trader number"}}) {
+    const int keep = std::exchange(sim.T.OrderIdx[at], value);
     WriteText(backup1, BackupText(sim));
-    EXPECT_NE(Resume(1).find(c.says), std::string::npos) << c.at << " " << Resume(1);
-    sim.T.OrderIdx[c.at] = keep;
+    EXPECT_NE(Resume(1).find(says), std::string::npos) << at << " " << Resume(1);
+    sim.T.OrderIdx[at] = keep;
   }
   // Only the previous half may be unordered: swapped offsets put the zeros in the current one.
   std::tie(sim.T.CurBase, sim.T.PrevBase) = std::tuple(500, 0);
@@ -163,6 +153,24 @@ TEST_F(Checkpoint, OrderHalvesAreCheckedAsPermutations) {
     WriteText(backup1, std::string(head) + "\r\n");
     EXPECT_EQ(BackupGeneration(backup1), std::string(head) == "GEN=5" ? 5 : -1) << head;
   }
+}
+
+TEST(ExtraData, LinesWrapAroundAfterTheLastAndSeekStartsAnywhere) {
+  RunFolder run;
+  auto& [dir, sim] = run;
+  std::tie(sim.S.NExtra, sim.P.ExData_File) = std::tuple(2, dir / "Extra.txt");
+  auto open = [&](const char* text) { WriteText(sim.P.ExData_File, text), OpenExtraData(sim); };
+  auto feed = [&](int generations) { // the first value in this and the following generations
+    std::vector<double> seen{sim.R.ExtraVals[1]};
+    for (int k = 1; k < generations; ++k, seen.push_back(sim.R.ExtraVals[1])) ReadExtraLine(sim);
+    return seen;
+  };
+  open("1 0.1\r\n2 0.2 ignored\r\n3 0.3\r\n"); // the first number is the line's
+  EXPECT_EQ(sim.R.ExtraVals[2], Round6(0.1L)); // a 6-byte value
+  EXPECT_EQ(feed(5), std::vector<double>({1, 2, 3, 1, 2}));
+  open("7 8\n\n  \r\n"); // one line (blank ones are none): always it
+  EXPECT_EQ(feed(3), std::vector<double>({7, 7, 7}));
+  EXPECT_THROW(open("1 x\r\n"), RunError);
 }
 
 } // namespace zupo::test

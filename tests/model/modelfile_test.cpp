@@ -2,18 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include "core/errors.h"
+#include "model/report.h"
+#include "model/symbols.h"
 #include "testutil.h"
 
 namespace zupo {
 namespace {
 
-struct ModelFiles : ::testing::Test {
-  ModelFiles() { test::SetUpRunFolders(sim, dir.Path()); }
+struct ModelFiles : ::testing::Test, test::RunFolder {
   std::string Path(int n, bool lib = false) { return ModelFileName(sim, "T", n, lib); }
-  test::TempDir dir;
-  Simulation sim;
   int nodes = 0, terms = 0;
 };
+using BestReport = ModelFiles;
 
 TEST_F(ModelFiles, NamesRoundTripAndCache) {
   const std::tuple<const char*, int, bool, const char*> names[] = {
@@ -44,7 +45,8 @@ TEST_F(ModelFiles, NamesRoundTripAndCache) {
   EXPECT_EQ(test::ReadText(Path(9)), "XP2");
   EXPECT_EQ(ModelFileText(sim, 9), "XP1"); // a known file is not read again
   StoreModelText(sim, 9, "K(1.00 )");
-  EXPECT_EQ(test::ReadText(Path(9)), "K(1.00 )");
+  StoreModelText(sim, 9, "XP2"); // a shorter text over a longer one leaves no tail
+  EXPECT_EQ(test::ReadText(Path(9)), "XP2");
   // The library is read once in each generation that uses it: the companion changes it between
   // generations.
   for (const auto& [gen, text, seen] :
@@ -61,7 +63,6 @@ TEST_F(ModelFiles, TokensAndFaultyFiles) {
   std::string out;
   while (!in.Eof()) out += ReadToken(in) + " ";
   EXPECT_EQ(out, "XP1 K ( - SIN SQRT SIX S Y01 sqrt abs LO\x1a ");
-  test::DefaultSymbols(sim);
   const auto items = ParseModelText(sim.S, "t", "x01Q"); // lower case, unknown: code 0
   EXPECT_EQ(std::pair(items.size(), items.at(0).Sym + items.at(1).Sym), std::pair(size_t{2}, 0));
 
@@ -77,22 +78,13 @@ TEST_F(ModelFiles, TokensAndFaultyFiles) {
   EXPECT_EQ(warnings, std::vector<std::string>(2, "Stack underfollow !! "));
 }
 
-// A model file from disk is taken as it reads: a copy writes the text of what was read (the
-// constant with two decimals), and a second copy writes nothing. Measures are remembered, except
-// for a model with a missing operand, which warns at every reading as its file would.
+// A copy writes the model as read (two decimals), a second copy nothing; measures are kept, except
+// of a model with a missing operand, which warns at every reading as its file would.
 TEST_F(ModelFiles, CopiesWriteTheModelAsReadAndMeasuresAreKept) {
-  test::DefaultSymbols(sim);
   test::WriteText(Path(507), "X01R(1.5 )+");
-  CopyModel(sim, 507, 7);
-  FlushModel(sim, 7);
+  for (int k = 0; k < 2; ++k) CopyModel(sim, 507, 7), FlushModel(sim, 7);
   EXPECT_EQ(test::ReadText(Path(7)), "X01R(1.50 )+");
-  CopyModel(sim, 507, 7);
-  FlushModel(sim, 7);
   EXPECT_EQ(sim.Models.Writes, 1L);
-  StoreModelText(sim, 9, "X02"); // a shorter text over a longer one leaves no tail
-  StoreModelText(sim, 9, "X01R(1.50 )+");
-  StoreModelText(sim, 9, "X01");
-  EXPECT_EQ(test::ReadText(Path(9)), "X01");
   int32_t depth = 0, size = 0;
   ModelMeasures(sim, 7, depth, size);
   EXPECT_EQ(std::pair(depth, size), std::pair(2, 3));
@@ -104,10 +96,8 @@ TEST_F(ModelFiles, CopiesWriteTheModelAsReadAndMeasuresAreKept) {
   EXPECT_EQ(std::tuple(depth, size, warnings.size()), std::tuple(1, 1, size_t{4}));
 }
 
-// A tree walk recurses once per level: a file nested deeper than any run makes is refused by
-// name, while the deepest allowed model is read and written back unchanged.
+// A tree walk recurses once per level: a deeper file is refused by name, the deepest allowed kept.
 TEST_F(ModelFiles, NestingIsBoundedWhenReading) {
-  test::DefaultSymbols(sim);
   auto chain = [](int unary, const std::string& tail) {
     std::string t = "X01";
     for (int k = 0; k < unary; ++k) t += "ABS";
@@ -129,6 +119,51 @@ TEST_F(ModelFiles, NestingIsBoundedWhenReading) {
         << text.size();
     EXPECT_EQ(back, ok ? text : "");
   }
+}
+
+using Items = std::vector<std::string>;
+
+TEST(SymbolList, SyntaxCornerCasesAndTableLimits) {
+  // No final backslash drops the tail; an empty item is an item; names are cut to 4.
+  EXPECT_EQ(ParseSymbolList("+\\-\\*\\%\\"), (Items{"+", "-", "*", "%"}));
+  EXPECT_EQ(ParseSymbolList("+\\-\\*\\%"), (Items{"+", "-", "*"}));
+  EXPECT_EQ(ParseSymbolList(""), Items{});
+  EXPECT_EQ(ParseSymbolList("+\\\\-\\"), (Items{"+", "", "-"}));
+  EXPECT_EQ(ParseSymbolList("  sqrtx\\ sin \\abcde\\"), (Items{"SQRT", "SIN", "ABCD"}));
+  EXPECT_EQ(ParseConstItem("abc"), "A");
+
+  SymbolSet S; // at most 75 symbols and 15 variables of each kind
+  Items sixteen(16, "X"), fifteen(15, "X"), sixty(60, "+");
+  BuildSymbolSet(S, sixty, {}, fifteen, {}, {}, ""); // the last variable is the constant
+  EXPECT_EQ(S.NSym, 75);
+  EXPECT_THROW(BuildSymbolSet(S, sixty, {}, fifteen, {}, {}, "K"), RunError);
+  EXPECT_THROW(BuildSymbolSet(S, {"+"}, {}, sixteen, {}, {}, "K"), RunError);
+  EXPECT_THROW(BuildSymbolSet(S, {"+"}, {}, {}, sixteen, {}, "K"), RunError);
+  EXPECT_THROW(BuildSymbolSet(S, {"+"}, {}, {}, {}, sixteen, ""), RunError);
+}
+
+TEST_F(BestReport, SixLinesForTheMostProfitableTrader) {
+  BuildSymbolSet(sim.S, {"+", "-", "*", "%"}, {}, {"XP1", "XP2"}, {}, {}, "K");
+  sim.T.Profit.fill(-1.5e-7L); // all equal: trader 1 of the current half; the wealth too wide
+  std::tie(sim.T.CurBase, sim.R.RunGen, sim.T.Wealth[501], sim.T.Money[501], sim.T.Shares[501]) =
+      std::tuple(500, 99, 123456789012.25L, -12.125, 3);
+  test::WriteText(ModelFileName(sim, "T", 501), "XP1K(1.25 )-XP2*");
+  BestModelReport(sim);
+  EXPECT_EQ(test::ReadText(dir / "run1/Best0100.dat"),
+            "The Wealth = 123456789012.25000\r\n"
+            "The Profit = -1.50000000000000E-0007\r\n"
+            "The Amount of Money =       -12.12500\r\n"
+            "The Share of Stock =         3.00000\r\n"
+            "The Inorder form of GEN100  ==> ((XP1-1.25)*XP2)\r\n"
+            "The PostOrder form of GEN100  ==> XP1K(1.25 )-XP2*\r\n");
+
+  sim.T.Profit[3] = sim.T.Profit[7] = 2.5; // a tie goes to the lower number
+  sim.R.RunGen = 5;
+  test::WriteText(ModelFileName(sim, "T", 503), "K(-3.50 )");
+  EXPECT_NE(BestModelReportText(sim).find("GEN  6  ==> K(-3.50 )\r\n"), std::string::npos);
+  sim.T.Profit[MaxTraders] = 3; // the last trader is a candidate too
+  test::WriteText(ModelFileName(sim, "T", 1000), "K(4.00 )");
+  EXPECT_NE(BestModelReportText(sim).find("GEN  6  ==> K(4.00 )\r\n"), std::string::npos);
 }
 
 } // namespace
