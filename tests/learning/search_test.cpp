@@ -78,5 +78,40 @@ TEST_F(SearchTest, SearchesWriteOnlyTheFinalModelAndVisitTheLibraryWhenAllowed) 
   }
 }
 
+// A library model is taken only when its error is smaller than the trader's own.
+TEST_F(SearchTest, LibraryCandidateMustHaveASmallerError) {
+  sim.P.LibraryProb = 100;
+  sim.P.TryNo = 2;
+  sim.R.DimA[105] = 0; // adds nothing to either error
+  for (int w : {90, 285, 134, 454})
+    test::WriteText(ModelFileName(sim, "T", sim.T.PrevBase + w, true), "R(0.00 )");
+  for (auto [own, after, succeeds] :
+       {std::tuple{"R(0.00 )", 3894842479u, 0}, {"R(5.00 )", 2442594960u, 1}}) {
+    test::WriteText(ModelFileName(sim, "T", sim.T.PrevBase + I), own);
+    sim.Models.Clear();
+    Run(SearchModel, 5);
+    EXPECT_EQ(sim.Rand.Seed, after);
+    EXPECT_TRUE(sim.T.SucceedFlag == succeeds && sim.T.VisitLibFlag == 1 && !sim.T.VisitGenFlag);
+    EXPECT_EQ(Text(I), "R(0.00 )");
+    EXPECT_NEAR(sim.T.Shares[sim.T.CurBase + I], 0.014767758537302741, 1e-12); // 6/(.495*820.79)
+  }
+}
+
+// The library's error measure: the sum over the last 10 generations (t = 111 down to 102) of
+// |F(t) - DimA[t]| / DimA[t]. With Theta1 = 0 the forecast is P+D of the generation before.
+TEST(MapeScoreTest, SumsTheRelativeErrorsOfTheLastTenGenerations) {
+  Simulation sim;
+  test::DefaultSymbols(sim);
+  sim.P.Theta1 = 0;
+  sim.P.MaxExp = 10;
+  for (int t = 1; t <= DimLen; ++t) sim.R.DimA[t] = 2, sim.R.DimC[t] = 2 + t * 0.125;
+  sim.R.DimA[105] = 0; // no error counted where DimA is 0
+  sim.ModelList = {{static_cast<uint8_t>(sim.S.NSym), 1.0}};
+  long double expected = 0;
+  for (int t = 102; t <= DimLen; ++t)
+    if (t != 105) expected += (t - 1) * 0.125L / 2;
+  EXPECT_DOUBLE_EQ(static_cast<double>(MapeScore(sim, 1)), static_cast<double>(expected));
+}
+
 } // namespace
 } // namespace zupo

@@ -26,10 +26,17 @@ protected:
   MarketState& M = sim.M;
 };
 
-TEST_F(MarketTest, InitTraders) {
+TEST_F(MarketTest, InitTradersAndUpdateWealth) {
   InitTraders(sim); // LastGapProfit 5 (0.01 * 100 + 1 / 0.01)
   EXPECT_NEAR((double)T.LastGapProfit[500], 505.0, 1e-9);
   EXPECT_EQ(T.Wealth[1000], 110.0L);
+  // Generation 1: 0.01 M0 + H0 (11 - 9.5) = 2.5; later 0.01 * 50 + 3 * 1.5.
+  for (auto [gen, wealth, gap] : {std::tuple{1, 112.5, 4.5}, {8, 115.0, 7.0}}) {
+    std::tie(sim.R.RunGen, T.Money[7], Desired(7), T.GapProfit[7]) = std::tuple(gen, 50, 3, 2);
+    UpdateWealth(sim);
+    EXPECT_NEAR((double)T.Wealth[7], wealth, 1e-12) << "generation " << gen;
+    EXPECT_NEAR((double)T.GapProfit[7], gap, 1e-12) << "generation " << gen;
+  }
   sim.P.Irate = 0; // the holding term then counts 0 rather than dividing by 0
   InitTraders(sim);
   EXPECT_EQ(T.LastGapProfit[1], 0.0L);
