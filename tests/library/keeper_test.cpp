@@ -7,12 +7,11 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <set>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "core/format.h"
 #include "core/ini.h"
+#include "e2e/e2e_util.h"
 #include "learning/search.h"
 #include "library/keeper.h"
 #include "library/service.h"
@@ -25,6 +24,7 @@ namespace zupo {
 namespace {
 
 namespace fs = std::filesystem;
+using e2e::Within;
 using test::TempDir;
 using namespace std::chrono_literals;
 
@@ -170,14 +170,9 @@ protected:
     opt.PollMs = 20;
   }
   std::string Lock() const { return f.Path("run/ZupoAp.lock"); }
-  std::string Log() const {
-    return fs::exists(f.Path("run/ZupoAp.log")) ? test::ReadText(f.Path("run/ZupoAp.log")) : "";
-  }
-  bool Logged(const std::string& text) const { return Log().find(text) != std::string::npos; }
-  template <class F> static bool Within(std::chrono::milliseconds limit, F cond) {
-    auto until = std::chrono::steady_clock::now() + limit;
-    while (!cond() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(5ms);
-    return cond();
+  bool Logged(const std::string& text) const {
+    return fs::exists(f.Path("run/ZupoAp.log")) &&
+           test::ReadText(f.Path("run/ZupoAp.log")).find(text) != std::string::npos;
   }
   std::future<int> Start(CompanionOptions o) {
     return std::async(std::launch::async, [o] { return RunCompanion(o); });
@@ -187,17 +182,12 @@ protected:
   CompanionOptions opt;
 };
 
-TEST_F(CompanionLife, ServesSignalFilesAndEndsWithRunning0) {
-  f.Population(
-      1, [](int n) { return n % 3 ? "X01" : "Y02X01-"; }, false);
+// Serving is tested with whole runs (CompanionEndToEnd), as is the end with the run's process.
+TEST_F(CompanionLife, OneCompanionPerRunThatEndsWithRunning0OrExit1) {
   auto first = Start(opt);
   ASSERT_TRUE(Within(5s, [&] { return CompanionLockHeld(Lock()); }));
-  test::WriteText(f.Path("run/Gen1"), "");
-  EXPECT_TRUE(Within(5s, [&] { return !fs::exists(f.Path("run/Gen1")); }));
-
   // A second companion for the same run ends at once; one for another run waits for the lock.
-  CompanionOptions same = opt;
-  EXPECT_EQ(RunCompanion(same), 0);
+  EXPECT_EQ(RunCompanion(opt), 0);
   EXPECT_TRUE(Logged("already serves run " + std::to_string(::getpid())));
   CompanionOptions other = opt;
   other.RunPid = ::getppid();
@@ -210,28 +200,10 @@ TEST_F(CompanionLife, ServesSignalFilesAndEndsWithRunning0) {
   EXPECT_EQ(first.get(), 0);
   ASSERT_EQ(second.wait_for(5s), std::future_status::ready);
   EXPECT_EQ(second.get(), 0);
-  EXPECT_TRUE(Logged("Generation 1: best "));
   EXPECT_TRUE(Logged("End: Running is 0"));
   EXPECT_FALSE(CompanionLockHeld(Lock()));
-}
 
-TEST_F(CompanionLife, EndsWhenTheRunProcessIsGoneOrExitIs1) {
-  pid_t run = ::fork();
-  if (run == 0) {
-    ::pause();
-    ::_exit(0);
-  }
-  opt.RunPid = run;
-  auto companion = Start(opt);
-  ASSERT_TRUE(Within(5s, [&] { return CompanionLockHeld(Lock()); }));
-  EXPECT_EQ(companion.wait_for(100ms), std::future_status::timeout);
-  ::kill(run, SIGKILL);
-  ::waitpid(run, nullptr, 0);
-  ASSERT_EQ(companion.wait_for(5s), std::future_status::ready);
-  EXPECT_EQ(companion.get(), 0);
-  EXPECT_TRUE(Logged("End: the run process " + std::to_string(run) + " is gone"));
-
-  opt.RunPid = ::getpid();
+  IniWrite(f.Ini(), "Common", "Running", "1");
   IniWrite(f.Ini(), "Common", "Exit", "1");
   EXPECT_EQ(RunCompanion(opt), 0);
   EXPECT_TRUE(Logged("End: Exit is 1"));
@@ -268,7 +240,7 @@ TEST_F(CompanionLife, StartUpErrorIsLoggedWithItsKeyAndStopsTheRun) {
     IniWrite(f.Ini(), c.section, c.key, c.bad);
     IniWrite(f.Ini(), "Common", "Exit", "0");
     EXPECT_EQ(RunCompanion(opt), 1) << c.key;
-    std::string log = Log(); // the error of this start names its key
+    std::string log = test::ReadText(f.Path("run/ZupoAp.log")); // this start's error names its key
     EXPECT_NE(log.substr(log.rfind("Start failed: ")).find(c.logged), std::string::npos) << log;
     EXPECT_EQ(ReadIniStr("Common", "Exit", f.Ini()), "1");
     IniWrite(f.Ini(), c.section, c.key, good);
