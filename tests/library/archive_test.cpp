@@ -91,32 +91,25 @@ TEST(LibraryArchive, UnreadableModelsStayOut) {
 TEST(LibraryArchive, InOrderKeyReadsThePostfixFormAsATree) {
   Simulation sim;
   test::DefaultSymbols(sim);
-  struct Case {
-    const char* postfix;
-    const char* inOrder;
-  } cases[] = {
+  const std::pair<const char*, const char*> cases[] = {
       {"X01", "X01"},
       {"X01R(1.25 )-X02*", "((X01-1.25)*X02)"},
       {"Y02SINABS", "ABSSINY02"},
       {"R(-0.07 )X03%", "(-0.07%X03)"},
       {"X01+", "(+X01)"}, // a missing operand is empty
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(InOrderKey(sim.S, ParseModelText(sim.S, "m", c.postfix)), c.inOrder) << c.postfix;
-  // Two texts of the same model are one model; a different constant is another.
   auto key = [&](const char* t) { return InOrderKey(sim.S, ParseModelText(sim.S, "m", t)); };
+  for (auto [postfix, inOrder] : cases) EXPECT_EQ(key(postfix), inOrder) << postfix;
+  // Two texts of the same model are one model; a different constant is another.
   EXPECT_EQ(key("X01R(1.254 )+"), key("X01R(1.25 )+"));
   EXPECT_NE(key("X01R(1.26 )+"), key("X01R(1.25 )+"));
 }
 
-TEST(LibraryArchive, ErrorsAreSixByteRealsTheRunCanRead) {
+TEST(LibraryArchive, MapeFileHoldsSixByteErrorsAtTheStartOfEachLine) {
   EXPECT_EQ(LibraryMape(0.1L), Round6(0.1L));
   for (long double big : {1e300L, std::numeric_limits<long double>::infinity(),
                           std::numeric_limits<long double>::quiet_NaN()})
     EXPECT_EQ(LibraryMape(big), Round6(Real6Max)) << double(big);
-}
-
-TEST(LibraryArchive, MapeFileHasOneErrorAtTheStartOfEachLine) {
   LibraryEntries e = FullLibrary();
   e[1].Mape = Round6(0.125L);
   e[2].Mape = Round6(1234.5L);
@@ -200,22 +193,20 @@ TEST_F(Scoring, OneEvaluationPerSlideTenOtherwise) {
     return scorer.Evaluations() - std::exchange(before, scorer.Evaluations());
   };
   // As above; a slide after a forecast ahead (A) costs no evaluation at all.
-  struct Step {
-    char what;
-    int evaluations;
-  } steps[] = {{'s', 10}, {'s', 1}, {'s', 1}, {'=', 0}, {'x', 10}, {'s', 1}, {'A', 1}, {'s', 0}};
-  for (const Step& st : steps) {
-    if (st.what == 'A') {
+  const std::pair<char, int> steps[] = {{'s', 10}, {'s', 1}, {'s', 1}, {'=', 0},
+                                        {'x', 10}, {'s', 1}, {'A', 1}, {'s', 0}};
+  for (auto [what, evaluations] : steps) {
+    if (what == 'A') {
       scorer.BeginAhead(sim);
       scorer.Ahead(sim, items, memo);
       scorer.EndAhead(sim);
     } else {
-      if (st.what == 's') Slide();
-      if (st.what == 'x') sim.R.DimC[111] = Round6(sim.R.DimC[111] + 1);
+      if (what == 's') Slide();
+      if (what == 'x') sim.R.DimC[111] = Round6(sim.R.DimC[111] + 1);
       scorer.NewWindows(sim);
       scorer.Score(sim, items, memo);
     }
-    EXPECT_EQ(evaluated(), st.evaluations) << "step " << &st - steps;
+    EXPECT_EQ(evaluated(), evaluations) << what;
   }
   // A memo of an older generation is not trusted.
   MapeScorer::Memo stale = memo;

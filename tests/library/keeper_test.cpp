@@ -28,8 +28,7 @@ using e2e::Within;
 using test::TempDir;
 using namespace std::chrono_literals;
 
-std::string Model(int k) {
-  // Distinct models: X01 plus a constant k / 100.
+std::string Model(int k) { // distinct models: X01 plus k / 100
   return "X01R(" + FormatFixed(k / 100.0L, 4, 2) + " )+";
 }
 
@@ -93,9 +92,8 @@ TEST(LibraryKeeper, FirstGenerationFillsTheLibraryTheRunReadsNext) {
   EXPECT_EQ(test::ReadText(f.Library(1000)), Model(500));
 }
 
-// One generation of the run as the companion meets it: the windows slide by one (each window
-// file turns by a line), and the model files of the generation's half that do not hold their
-// trader's model are written, each in one of the ways a file can be replaced.
+// One generation of the run as the companion meets it: each window file turns by a line, and the
+// model files of the generation's half that changed are written, in place or renamed over.
 void RunWrites(const KeeperFolder& f, int g, const std::vector<std::string>& models,
                const std::function<void(int i)>& meanwhile) {
   for (const char* w : {"DimA.txt", "DimB.txt", "DimC.txt"}) {
@@ -118,9 +116,8 @@ void RunWrites(const KeeperFolder& f, int g, const std::vector<std::string>& mod
 }
 
 // A companion that served the generations before and read ahead while the run wrote writes what
-// a companion started afresh for each generation writes, which reads every file: a file the run
-// changed is read again however it changed (same length, replaced, rewritten after it was read
-// ahead), and the files it did not change are trusted.
+// one started afresh for each generation writes: a file the run changed is read again however it
+// changed (same length, replaced, rewritten after it was read ahead).
 TEST(LibraryKeeper, ReadsAgainWhatTheRunChangedAndWritesAsAFreshStart) {
   KeeperFolder a, b;
   for (const KeeperFolder* f : {&a, &b}) IniWrite(f->Ini(), "Traders", "G_Gap", "3");
@@ -130,8 +127,7 @@ TEST(LibraryKeeper, ReadsAgainWhatTheRunChangedAndWritesAsAFreshStart) {
   for (int g = 1; g <= 9; ++g) {
     if (g % 3 == 1 && g > 1) // a learning generation: every seventh trader takes a new model
       for (int i = 1; i <= MaxTraders; i += 7) models[i] = Model(100 + (i + 13 * g) % 150);
-    // In a learning generation model 8 is written a second time, after a's companion read it
-    // ahead.
+    // In a learning generation model 8 is written again after a's companion read it ahead.
     std::string late = g % 3 == 1 ? Model(400 + g) : models[8];
     RunWrites(b, g, models, [](int) {});
     test::WriteText(b.Model(HalfOfGeneration(g) + 8), late);
@@ -153,8 +149,7 @@ TEST(LibraryKeeper, ReadsAgainWhatTheRunChangedAndWritesAsAFreshStart) {
             << "generation " << g << ", library model " << n;
       }
   }
-  // With fewer distinct models than entries the library keeps every model the population held:
-  // the population of each generation was judged.
+  // With fewer distinct models than entries, every model the population held is kept.
   std::set<std::string> kept;
   for (int n = 1; n <= 2 * MaxTraders; ++n)
     if (fs::exists(a.Library(n))) kept.insert(test::ReadText(a.Library(n)));

@@ -73,18 +73,16 @@ TEST_F(CompanionSide, MapeIsReadToTheLastLineAndABadOneNamesFileAndLine) {
     for (int k = 1; k < w; ++k) b = lines.find("\r\n", b) + 2;
     return lines.substr(0, b) + text + lines.substr(lines.find("\r\n", b));
   };
-  struct Case {
-    std::string text, expected;
-  } cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {MapeLines(499), "Mape.txt line 500: missing (500 error values expected, 499 found)"},
       {"", "Mape.txt line 1: missing"},
       {replaceLine(7, "abc 1.5"), "Mape.txt line 7: \"abc 1.5\" is not a number"},
       {replaceLine(3, ""), "Mape.txt line 3: \"\" is not a number"},
       {replaceLine(500, "1e40"), "Mape.txt line 500: 1e40 is out of range"},
   };
-  for (const Case& c : cases) {
-    test::WriteText(Run("Mape.txt"), c.text);
-    EXPECT_TRUE(test::FailsNaming([&] { ReadMape(sim, host); }, c.expected)) << c.expected;
+  for (const auto& [text, expected] : cases) {
+    test::WriteText(Run("Mape.txt"), text);
+    EXPECT_TRUE(test::FailsNaming([&] { ReadMape(sim, host); }, expected)) << expected;
   }
 }
 
