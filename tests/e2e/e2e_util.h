@@ -134,9 +134,7 @@ inline int RunCli(std::vector<std::string> args, bool wait = true) {
 // Kills a child; false when it had ended before the signal came.
 inline bool Kill(pid_t pid) {
   ::kill(pid, SIGKILL);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFSIGNALED(status);
+  return ExitStatus(pid) == -1;
 }
 
 // zupo-cli --seed seed --quiet on the folder.

@@ -1,16 +1,11 @@
 // The companion: its work for one generation and its life (lock, signal files, ends), on copies
 // of the example run folder.
-#include <chrono>
-#include <filesystem>
 #include <functional>
 #include <future>
 #include <gtest/gtest.h>
-#include <memory>
 #include <set>
-#include <unistd.h>
 
 #include "core/format.h"
-#include "core/ini.h"
 #include "e2e/e2e_util.h"
 #include "learning/search.h"
 #include "library/keeper.h"
@@ -18,7 +13,6 @@
 #include "model/modelfile.h"
 #include "run/companion.h"
 #include "run/runfiles.h"
-#include "testutil.h"
 
 namespace zupo {
 namespace {
