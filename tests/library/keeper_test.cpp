@@ -30,8 +30,7 @@ std::string Model(int k) { // distinct models: X01 plus k / 100
 class KeeperFolder {
 public:
   KeeperFolder() {
-    fs::copy(ZUPO_SOURCE_DIR "/examples/default", d_.Path(),
-             fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    e2e::Prepare(d_, {});
     for (int k = 0; k <= 9; ++k) fs::create_directories(d_ / ("run/" + std::to_string(k)));
   }
   std::string Ini() const { return d_ / "Zupo.ini"; }
@@ -63,7 +62,6 @@ TEST(LibraryKeeper, FirstGenerationFillsTheLibraryTheRunReadsNext) {
   // Generation 2 reads the library as models 501..1000; 1..500 are written one generation later.
   EXPECT_FALSE(fs::exists(f.Library(1)));
   std::string mape = test::ReadText(f.Path("run/Mape.txt"));
-  ASSERT_EQ(mape.size(), 500u * 24);
   // Each line holds the error of the model of its entry, judged on the window files.
   Simulation sim;
   sim.P = keeper.Sim().P;
@@ -74,8 +72,7 @@ TEST(LibraryKeeper, FirstGenerationFillsTheLibraryTheRunReadsNext) {
     std::string text = test::ReadText(f.Library(500 + w));
     sim.ModelList = ParseModelText(sim.S, "m", text);
     double e = LibraryMape(MapeScore(sim, w));
-    std::string v = FormatSci23(e).substr(1) + "\r\n";
-    ASSERT_EQ(mape.substr((w - 1) * 24, 24), v) << "entry " << w << " " << text;
+    ASSERT_EQ(mape.substr((w - 1) * 24, 24), FormatSci23(e).substr(1) + "\r\n") << "entry " << w;
     errors.push_back(e);
   }
   std::sort(errors.begin(), errors.end());
