@@ -216,20 +216,19 @@ TEST_F(CompanionLife, EndsWhenItsRunFolderIsReplaced) {
 }
 
 TEST_F(CompanionLife, StartUpErrorIsLoggedWithItsKeyAndStopsTheRun) {
-  struct Case {
-    const char *section, *key, *bad, *logged;
-  } cases[] = {{"Traders", "Theta1", "half", "[Traders] Theta1: \"half\" is not a valid number"},
-               {"Common", "DimB_File", "", "DimB_File"},
-               {"Traders", "DepthLimit", "deep", "DepthLimit"}};
-  for (const Case& c : cases) {
-    std::string good = ReadIniStr(c.section, c.key, f.Ini());
-    IniWrite(f.Ini(), c.section, c.key, c.bad);
+  const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
+      {"Traders", "Theta1", "half", "[Traders] Theta1: \"half\" is not a valid number"},
+      {"Common", "DimB_File", "", "DimB_File"},
+      {"Traders", "DepthLimit", "deep", "DepthLimit"}};
+  for (const auto& [section, key, bad, logged] : cases) {
+    std::string good = ReadIniStr(section, key, f.Ini());
+    IniWrite(f.Ini(), section, key, bad);
     IniWrite(f.Ini(), "Common", "Exit", "0");
-    EXPECT_EQ(RunCompanion(opt), 1) << c.key;
+    EXPECT_EQ(RunCompanion(opt), 1) << key;
     std::string log = test::ReadText(f.Path("run/ZupoAp.log")); // this start's error names its key
-    EXPECT_NE(log.substr(log.rfind("Start failed: ")).find(c.logged), std::string::npos) << log;
+    EXPECT_NE(log.substr(log.rfind("Start failed: ")).find(logged), std::string::npos) << log;
     EXPECT_EQ(ReadIniStr("Common", "Exit", f.Ini()), "1");
-    IniWrite(f.Ini(), c.section, c.key, good);
+    IniWrite(f.Ini(), section, key, good);
   }
 }
 
