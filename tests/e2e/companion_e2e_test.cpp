@@ -154,11 +154,10 @@ void PrepareLibraryRun(const TempDir& d) {
   test::WriteText(RunDir(d) + "/Mape.txt", mape);
 }
 
-// The writer thread waits for the companion in its place among the writes while the run
-// computes on. A stop at such a wait (Exit key, or Exit button) must leave exactly the files of a
-// run that writes directly and stops at its own wait, and the resumed runs end alike too. So must
-// a Mape.txt that cannot be read: it ends the run with an error naming file and line, though the
-// generation that reads it first does not learn.
+// The writer thread waits for the companion in its place among the writes while the run computes
+// on. A stop at such a wait (Exit key or button) leaves exactly the files of a run that writes
+// directly, and the resumed runs end alike; so does a Mape.txt that cannot be read, an error
+// naming file and line though the generation that reads it first does not learn.
 TEST(CompanionEndToEnd, StopAtAWaitOrABadMapeLeavesTheFilesOfADirectRun) {
   for (const std::string way : {"Exit key", "Exit button", "bad Mape.txt"}) {
     SCOPED_TRACE(way);

@@ -197,11 +197,10 @@ TEST(Trust, StartUpErrorTouchesNoResultFile) {
   }
 }
 
-// A resume that cannot continue the run is refused and changes nothing: a checkpoint that does
-// not belong to the run, or the library switched on in the middle of it (the resume would wait
-// for ever for a Mape.txt that no companion is asked to write). A damaged Backup1.txt falls back
-// to Backup11.txt, one generation behind Stop_No (as a kill between the key and the checkpoint
-// leaves it), says so first, and repeats nothing.
+// A resume that cannot continue the run is refused and changes nothing: a foreign checkpoint, or
+// the library switched on mid-run (it would wait for ever for Mape.txt). A damaged Backup1.txt
+// falls back to Backup11.txt, one generation behind Stop_No (as a kill between the key and the
+// checkpoint leaves it), says so first, and repeats nothing.
 TEST(Trust, RefusedResumesChangeNothingAndADamagedCheckpointFallsBack) {
   TempDir d;
   Prepare(d, {{"Gen_No", "8"}, {"G_Gap", "2"}});
@@ -306,9 +305,8 @@ TEST(Trust, ResumeBeyondTheFixedFieldKeepsEveryValue) {
   ExpectLagsFollowThePrices(d); // the stop checkpoint held the lags moved
 }
 
-// Start-ups that are refused, stopped or warned say why: a second run on a folder in use ends at
-// once, naming the folder and the holder; a Ctrl-C during the start-up stops the program there
-// (no generation, no result file); doubtful inputs are accepted with one warning each.
+// Start-ups refused, stopped or warned say why: a second run on a folder in use, naming its holder;
+// a Ctrl-C during the start-up (no result file); doubtful inputs (accepted with one warning each).
 TEST(Trust, StartUpsRefusedStoppedOrWarnedSayWhy) {
   TempDir d;
   Prepare(d, {{"Gen_No", "3"}});

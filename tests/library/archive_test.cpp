@@ -137,10 +137,10 @@ protected:
   Rng rng{12345};
 };
 
-// The scorer gives MapeScore's value bit for bit as the windows slide, stay, or change in the
-// middle or at the newest positions. The newest forecast taken ahead, on the windows slid by one
-// before the new values are known, is used when the windows did slide by one and left unused
-// otherwise (also when it was taken for older windows); the windows are given back unchanged.
+// The scorer gives MapeScore's value bit for bit as the windows slide, stay, or change. The
+// newest forecast taken ahead (on the windows slid by one) is used when the windows did slide by
+// one and left unused otherwise; the windows are given back unchanged. A slide costs one
+// evaluation per model.
 TEST_F(Scoring, EqualsMapeScoreBitForBitWithAndWithoutForecastsAhead) {
   const char* texts[] = {"X01",      "Y01X10*",    "X01SINR(1000000.00 )*COS", "X02Y01%LOG",
                          "R(0.00 )", "Y01EXPX02-", "X03ABSSQRTY02+X01%"};
@@ -174,6 +174,11 @@ TEST_F(Scoring, EqualsMapeScoreBitForBitWithAndWithoutForecastsAhead) {
       ASSERT_EQ(score, MapeScore(sim, 0)) << texts[m] << " at step " << (s - steps);
     }
   }
+  const long before = scorer.Evaluations();
+  Slide();
+  scorer.NewWindows(sim);
+  for (size_t m = 0; m < models.size(); ++m) scorer.Score(sim, models[m], memos[m]);
+  EXPECT_EQ(scorer.Evaluations() - before, long(models.size()));
 }
 
 } // namespace
