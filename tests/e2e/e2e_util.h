@@ -5,9 +5,11 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <spawn.h>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -17,8 +19,38 @@
 #include "core/clock.h"
 #include "core/ini.h"
 #include "run/driver.h"
-#include "run/recording_host.h"
+#include "run/host.h"
 #include "testutil.h"
+
+namespace zupo::test {
+
+// A host that records what the run shows.
+class RecordingHost : public Host {
+public:
+  std::vector<std::string> Log;
+  std::string FirstLine;
+  std::vector<std::pair<int32_t, long double>> Points;
+  std::vector<std::string> Warnings;
+  int32_t PressExitAtGen = -1; // the Exit button is pressed when this generation's price shows
+  bool Pressed = false;
+  double DiskMB = 1e6;
+  std::function<void()> OnPump; // runs inside ProcessMessages
+
+  void Output_msg(int32_t, const std::string& line) override { Log.push_back(line); }
+  void ShowGraph(int32_t gen, long double price) override {
+    Points.emplace_back(gen, price);
+    if (gen == PressExitAtGen) Pressed = true;
+  }
+  void ReplaceFirstLogLine(const std::string& line) override { FirstLine = line; }
+  void ProcessMessages() override {
+    if (OnPump) OnPump();
+  }
+  void Warn(const std::string& msg) override { Warnings.push_back(msg); }
+  double FreeDiskMB() override { return DiskMB; }
+  bool ExitPressed() override { return Pressed; }
+};
+
+} // namespace zupo::test
 
 namespace zupo::e2e {
 
@@ -44,9 +76,11 @@ inline void Prepare(const TempDir& d, const std::map<std::string, std::string>& 
              k, v);
 }
 
-inline RunResult RunIn(const TempDir& d, RecordingHost& host, uint32_t seed = 11) {
+inline RunResult RunIn(const TempDir& d, RecordingHost& host, uint32_t seed = 11,
+                       bool writerThread = true) {
   FixedClock clock(seed);
   auto sim = std::make_unique<Simulation>();
+  sim->WriterThread = writerThread;
   return RunSimulation(*sim, host, clock, Ini(d), d.Path() + "/");
 }
 
@@ -61,12 +95,24 @@ inline std::string Key(const TempDir& d, const std::string& key) {
   return ReadIniStr("Common", key, Ini(d));
 }
 
+// The rows of Data1.txt split into their columns.
+inline std::vector<std::vector<std::string>> Rows(const TempDir& d) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream in(test::ReadText(RunDir(d) + "/Data1.txt"));
+  std::string line;
+  std::getline(in, line); // header
+  while (std::getline(in, line)) {
+    std::istringstream cols(line);
+    rows.emplace_back();
+    for (std::string c; cols >> c;) rows.back().push_back(c);
+  }
+  return rows;
+}
+
 // The generation numbers of the rows of Data1.txt, in file order.
 inline std::vector<int> RowGens(const TempDir& d) {
-  TextReader in = TextReader::Open(RunDir(d) + "/Data1.txt");
-  in.ReadLine(); // header
   std::vector<int> gens;
-  while (!in.Eof()) gens.push_back(std::stoi(in.ReadLine().substr(0, 5)));
+  for (const auto& row : Rows(d)) gens.push_back(std::stoi(row[0]));
   return gens;
 }
 
@@ -74,6 +120,16 @@ inline std::vector<int> Range(int from, int to) {
   std::vector<int> v;
   for (int g = from; g <= to; ++g) v.push_back(g);
   return v;
+}
+
+// Waits up to limit for cond, looking every nap; true when it came.
+template <class F>
+bool Within(std::chrono::milliseconds limit, F cond,
+            std::chrono::microseconds nap = std::chrono::milliseconds(5)) {
+  for (auto until = std::chrono::steady_clock::now() + limit;; std::this_thread::sleep_for(nap)) {
+    if (cond()) return true;
+    if (std::chrono::steady_clock::now() >= until) return false;
+  }
 }
 
 inline int CountLines(const std::string& text) {
@@ -109,18 +165,21 @@ inline int RunCli(std::vector<std::string> args, bool wait = true) {
 // Kills a child; false when it had ended before the signal came.
 inline bool Kill(pid_t pid) {
   ::kill(pid, SIGKILL);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFSIGNALED(status);
+  return ExitStatus(pid) == -1;
+}
+
+// zupo-cli --seed seed --quiet on the folder.
+inline int Cli(const TempDir& d, const std::string& seed, bool wait = true) {
+  return RunCli({"--seed", seed, "--quiet", d.Path()}, wait);
 }
 
 // Waits up to two minutes until Data1.txt holds n rows.
 inline void WaitForRows(const TempDir& d, int n) {
   const std::string p = RunDir(d) + "/Data1.txt";
-  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-  while (std::chrono::steady_clock::now() < until &&
-         !(fs::exists(p) && CountLines(test::ReadText(p)) >= 1 + n))
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  Within(
+      std::chrono::seconds(120),
+      [&] { return fs::exists(p) && CountLines(test::ReadText(p)) >= 1 + n; },
+      std::chrono::microseconds(200));
 }
 #endif
 
