@@ -76,11 +76,21 @@ TEST(SweepEndToEnd, InterruptedStudyResumesAndCollectsEveryRunOnceWithOneRunner)
   Study study = ReadStudy(dir / "study");
   ASSERT_EQ(study.Runs.size(), 8u);
 
-  // Interrupted as soon as the first runs finish.
+  // Interrupted once a run has finished and another is in the middle of its generations (the
+  // first two runs may end together, before the next ones have begun).
   pid_t pid = StartRun(study.Dir);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(300);
   std::set<std::string> before;
-  while (before.empty() && std::chrono::steady_clock::now() < deadline) {
+  auto midRun = [&] {
+    for (const ManifestRow& r : study.Runs) {
+      std::string rows = study.RunDir(r) + "/run/Data1.txt";
+      if (before.count(r.Id) || !fs::exists(rows)) continue;
+      const size_t n = Lines(test::ReadText(rows)).size(); // the header, then a row a generation
+      if (n >= 2 && n < 31) return true;
+    }
+    return false;
+  };
+  while ((before.empty() || !midRun()) && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     before = FinishedRuns(study);
   }
