@@ -16,15 +16,9 @@
 #include "core/textio.h"
 
 using namespace zupo;
+using std::this_thread::sleep_for;
 using test::FailsNaming;
-
-namespace {
-
-void SleepMs(int ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-} // namespace
+using namespace std::chrono_literals;
 
 // A generation's writes in miniature (rewritten, appended, new files, a task reading the disk):
 // with the writer thread each sees the disk as the writes before it left it, as direct ones do.
@@ -92,16 +86,16 @@ TEST(FileQueue, WaitsLastOnlyAsLongAsNeededAndKeepTheCallerAlive) {
   q.StartWriter(2);
   std::atomic<int> done{0};
   for (int g = 1; g <= 20; ++g) {
-    q.Run({}, [&](std::string&) { SleepMs(2), ++done; });
+    q.Run({}, [&](std::string&) { sleep_for(2ms), ++done; });
     q.Commit();
     EXPECT_GE(done.load(), g - 2) << g; // 2 may wait, the oldest of them being written
   }
-  q.Run({}, [](std::string&) { SleepMs(50); });
+  q.Run({}, [](std::string&) { sleep_for(50ms); });
   q.InPlace(d / "Gen7", "");
   const uint64_t ticket = q.Commit();
   std::atomic<bool> released{false};
   q.Run({}, [&](std::string&) {
-    for (int k = 0; k < 2000 && !released; ++k) SleepMs(1);
+    for (int k = 0; k < 2000 && !released; ++k) sleep_for(1ms);
     if (released) throw Stop{}; // else the idle calls never came
   });
   q.Run({}, [](std::string&) { ADD_FAILURE() << "a write after the stop was made"; });
@@ -114,7 +108,7 @@ TEST(FileQueue, WaitsLastOnlyAsLongAsNeededAndKeepTheCallerAlive) {
         waited.push_back(std::chrono::duration<double>(w).count());
         released = released || waited.back() >= 0.03;
       },
-      std::chrono::milliseconds(2));
+      2ms);
   EXPECT_THROW(q.Sync(), Stop);
   EXPECT_TRUE(waited.size() >= 2 && std::is_sorted(waited.begin(), waited.end()));
   EXPECT_GE(q.WaitedSeconds(), 0.03);
@@ -164,7 +158,7 @@ TEST(FileQueue, AKillLeavesAPrefixOfTheWrites) {
     struct stat st = {};
     for (int k = 0; k < 50000 && (::stat((d / "rows.txt").c_str(), &st) || st.st_size < killAt);
          ++k)
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
+      sleep_for(200us);
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
     std::string rows = FileExists(d / "rows.txt") ? ReadWholeFile(d / "rows.txt") : "";

@@ -1,9 +1,12 @@
-// The run summary: returns, learning generations, the equilibrium price, the figures over a small
-// table, the exact text of summary.csv and summary.json; the report's charts and page.
+// The statistics table read back (rows, a row still being written, malformed files); the run
+// summary: returns, learning generations, the equilibrium price, the figures over a small table,
+// the exact text of summary.csv and summary.json; the report's charts and page.
 #include <cmath>
 #include <gtest/gtest.h>
+#include <optional>
 
 #include "report/charts.h"
+#include "report/data1.h"
 #include "report/html.h"
 #include "report/summary.h"
 #include "testutil.h"
@@ -35,7 +38,6 @@ TEST(LogReturns, OnlyBetweenConsecutiveGenerationsWithPositivePrices) {
 TEST(EquilibriumPrice, HomogeneousRationalExpectations) {
   // The example's mean dividend 10, variance 4, lambda 0.5 and r 0.1 give 80 with H0 1.
   EXPECT_DOUBLE_EQ(EquilibriumPrice(10, 4, 0.5, 2, 0.1), 60);
-  EXPECT_DOUBLE_EQ(EquilibriumPrice(10, 4, 0.5, 1, 0.2), 40);
   EXPECT_TRUE(std::isnan(EquilibriumPrice(10, 4, 0.5, 1, 0)));
 }
 
@@ -49,10 +51,8 @@ TEST(Summarize, FiguresOfASmallTable) {
   const double prices[] = {78, 82, 90, 70, 80};
   for (int g = 1; g <= 5; ++g) {
     auto r = Row(g, prices[g - 1]);
-    r[kSucceedNo] = 10 * g;
-    r[kMartingaleNo] = g;
-    r[kVisitGenNo] = 100 + g;
-    r[kVisitLibNo] = 7;
+    std::tie(r[kSucceedNo], r[kMartingaleNo], r[kVisitGenNo], r[kVisitLibNo]) =
+        std::tuple(10 * g, g, 100 + g, 7);
     t.Rows.push_back(r);
   }
   RunSummary s = Summarize("runs/a", Info(2, 5), t);
@@ -63,9 +63,8 @@ TEST(Summarize, FiguresOfASmallTable) {
   EXPECT_NEAR(s.RetMean, std::log(80.0 / 78) / 4, 1e-15);
   // Learning generations with G_Gap 2 are 3 and 5.
   EXPECT_EQ(s.LearningGens, 2);
-  EXPECT_DOUBLE_EQ(s.SucceedMean, 40);
-  EXPECT_DOUBLE_EQ(s.MartingaleMean, 4);
-  EXPECT_DOUBLE_EQ(s.VisitGenMean, 104);
+  EXPECT_EQ(std::tuple(s.SucceedMean, s.MartingaleMean, s.VisitGenMean, s.VisitLibMean),
+            std::tuple(40.0, 4.0, 104.0, 7.0));
 
   // Every generation from 2 learns with G_Gap 1, none with G_Gap 0 or beyond the run.
   EXPECT_EQ(Summarize("a", Info(1, 5), t).LearningGens, 4);
@@ -75,31 +74,15 @@ TEST(Summarize, FiguresOfASmallTable) {
 
 // hill_top5 stays undefined.
 RunSummary Fixed() {
-  return {.RunDir = "runs/x",
-          .FirstGen = 101,
-          .LastGen = 2000,
-          .Generations = 1900,
-          .Complete = true,
-          .PriceMean = 116.8622003,
-          .PriceSd = 10.5,
-          .PriceRee = 80,
-          .PriceMadRee = 37.25,
-          .RetMean = 0.000159515957596,
-          .RetSd = 0.0073875,
-          .RetSkew = -0.5,
-          .RetExKurt = 29.4184836369,
-          .JbStat = 79320.6323656,
-          .JbP = 0,
-          .Lb10Ret = 17.7,
-          .Lb10RetP = 1.92375712949477e-43,
-          .Lb10AbsRet = 22.9,
-          .Lb10AbsRetP = 0.011,
-          .Arch5Lm = 4.2,
-          .Arch5P = 0.5185,
-          .SucceedMean = 150.575757576,
-          .MartingaleMean = 8,
-          .VisitGenMean = 253.25,
-          .VisitLibMean = 0};
+  RunSummary s{"runs/x", 101, 2000, 1900, true};
+  std::tie(s.PriceMean, s.PriceSd, s.PriceRee, s.PriceMadRee, s.RetMean, s.RetSd, s.RetSkew,
+           s.RetExKurt, s.JbStat, s.JbP, s.Lb10Ret, s.Lb10RetP) =
+      std::tuple(116.8622003, 10.5, 80, 37.25, 0.000159515957596, 0.0073875, -0.5, 29.4184836369,
+                 79320.6323656, 0, 17.7, 1.92375712949477e-43);
+  std::tie(s.Lb10AbsRet, s.Lb10AbsRetP, s.Arch5Lm, s.Arch5P, s.SucceedMean, s.MartingaleMean,
+           s.VisitGenMean, s.VisitLibMean) =
+      std::tuple(22.9, 0.011, 4.2, 0.5185, 150.575757576, 8, 253.25, 0);
+  return s;
 }
 
 TEST(SummaryFiles, CsvHeaderAndRowAndTheJsonObject) {
@@ -227,10 +210,10 @@ TEST(ReportCharts, TheSevenChartsWithTheirDataAndThePage) {
   std::vector<ReportChart> charts = ReportCharts(t, info, s);
   std::string h = ReportHtml(info, s, charts, {"Stopped at <60>"});
   ASSERT_EQ(charts.size(), 7u); // their files and pictures: the end-to-end test
-  for (const ReportChart& c : charts) {
-    EXPECT_FALSE(c.Caption.empty()) << c.File;
-    EXPECT_NE(h.find("<figcaption>" + c.Caption + "</figcaption>"), std::string::npos);
-  }
+  for (const ReportChart& c : charts)
+    EXPECT_TRUE(!c.Caption.empty() &&
+                h.find("<figcaption>" + c.Caption + "</figcaption>") != std::string::npos)
+        << c.File;
   EXPECT_NE(h.find("<p class=\"note\">Stopped at &lt;60&gt;</p>"), std::string::npos);
   EXPECT_NE(h.find("runs/a&lt;b&gt;/Zupo.ini"), std::string::npos);
   EXPECT_NE(h.find("<td>Note</td><td><code>a&amp;b &lt;i&gt;</code></td>"), std::string::npos);
@@ -248,15 +231,89 @@ TEST(ReportCharts, TheSevenChartsWithTheirDataAndThePage) {
   EXPECT_TRUE(charts[3].Chart.LogY);
   // Model depth 3 with variance 4: band 1..5.
   const ChartLine& depth = LineNamed(charts[4], "mean depth (AveDepth)");
-  EXPECT_EQ(depth.Low.front(), 1);
-  EXPECT_EQ(depth.High.front(), 5);
+  EXPECT_EQ(std::pair(depth.Low.front(), depth.High.front()), std::pair(1.0, 5.0));
   EXPECT_EQ(LineNamed(charts[5], "SucceedNo").Y, (std::vector<double>{21, 41}));
   const ChartLine& w1 = LineNamed(charts[6], "Twealth1");
-  EXPECT_EQ(w1.X.size(), 58u);
-  EXPECT_EQ(w1.Y[20], 0.2 + 22 * 1e-4);
+  EXPECT_EQ(std::pair(w1.X.size(), w1.Y[20]), std::pair(size_t{58}, 0.2 + 22 * 1e-4));
   // No equilibrium line without its price.
   s.PriceRee = std::nan("");
   EXPECT_EQ(ReportCharts(t, info, s)[0].Chart.Lines.size(), 1u);
+}
+
+using test::TempDir;
+
+const std::string kHeader =
+    "GEN          P(t+1)    D(t+1) BuyNo SellNo BeSNo     TotalBid  TotalOffer Twealth1  "
+    "Twealth2  Twealth3  Twealth4  Twealth5  AveDepth    AveNode   AveHi      AveVijs       "
+    "AveSigma    VarDepth     VarNode    VarHi        VarVijs        VarSigma    SucceedNo     "
+    "MartingaleNo  VisitGenNo   VisitLibNo\r\n";
+const std::string kRow1 =
+    "    1        80.28329  11.29  488     12      0     386.74151   11.32681  0.20000   0.20000 "
+    "  0.20000   0.20000   0.20000   3.00400     5.33800   1.00000    95.06842       2.91109    "
+    "2.72398     28.75176    0.02279     237.90203        0.00000      0             0          "
+    "   0            0\r\n";
+// A later row of the same run, as generation 2.
+const std::string kRow2 =
+    "    2        81.51502  13.74  204    290      6     204.88045   59.44348  0.19988   0.20009 "
+    "  0.19999   0.20002   0.20002   2.83200     4.98200   1.00000    98.16489       6.32396    "
+    "2.65178     27.82568    0.11415     295.47657       84.61747    120            10          "
+    " 344            0\r\n";
+
+Data1Table ReadText(const TempDir& d, const std::string& text) {
+  test::WriteText(d / "Data1.txt", text);
+  return ReadData1(d / "Data1.txt");
+}
+
+TEST(ReadData1, RowsComeBackColumnByColumnWithoutAPartialLastRow) {
+  TempDir d;
+  Data1Table t = ReadText(d, kHeader + kRow1 + kRow2);
+  ASSERT_EQ(t.Rows.size(), 2u);
+  EXPECT_FALSE(t.PartialLastRow);
+  // Columns are told apart by position: neighbours and the last ones.
+  const auto& r = t.Rows[1];
+  EXPECT_EQ(std::tuple(r[kDividend], r[kSellNo], r[kVarSigma], r[kSucceedNo], r[kMartingaleNo],
+                       r[kVisitGenNo]),
+            std::tuple(13.74, 290, 84.61747, 120, 10, 344));
+  EXPECT_TRUE(RowsFrom(t, 3).Rows.empty());
+  // Line-feed-only files read the same.
+  std::string lf = kHeader + kRow1 + kRow2;
+  std::erase(lf, '\r');
+  EXPECT_EQ(ReadText(d, lf).Rows, t.Rows);
+
+  // A last row still being written is left out, even when it looks complete.
+  for (auto [text, rows, partial] :
+       {std::tuple{kHeader + kRow1 + kRow2.substr(0, kRow2.size() - 2), size_t{1}, true},
+        {kHeader + kRow1.substr(0, 40), 0, true},
+        {kHeader, 0, false}}) {
+    Data1Table read = ReadText(d, text);
+    EXPECT_EQ(std::pair(read.Rows.size(), read.PartialLastRow), std::pair(rows, partial)) << text;
+  }
+}
+
+std::string Replace(std::string s, const std::string& from, const std::string& to) {
+  return s.replace(s.find(from), from.size(), to);
+}
+
+TEST(ReadData1, MalformedFileIsAnErrorNamingFileAndLine) {
+  // The text (no file without it) and the message after "<path>".
+  const std::pair<std::optional<std::string>, std::string> cases[] = {
+      {std::nullopt, ": the statistics table does not exist"},
+      {"", ": the statistics table is empty (no header)"},
+      {kRow1 + kRow2, " line 1: not the header of a statistics table"},
+      {kHeader + kRow1 + Replace(kRow2, "204.88045", "204.8x045"),
+       " line 3: field 7 \"204.8x045\" is not a number"},
+      {kHeader + kRow1 + Replace(kRow2, " 13.74", ""), " line 3: 26 fields, a row has 27"},
+      {kHeader + Replace(kRow1, "\r\n", " 7\r\n"), " line 2: 28 fields, a row has 27"},
+      {kHeader + kRow1 + kRow2 + kRow2, " line 4: generation 2 does not follow generation 2"},
+      {kHeader + Replace(kRow1, "    1 ", "    0 "), " line 2: \"0\" is not a generation number"},
+      {kHeader + Replace(kRow1, "    1 ", "  1.5 "), " line 2: \"1.5\" is not a generation number"},
+  };
+  for (const auto& [text, message] : cases) {
+    TempDir d;
+    if (text) test::WriteText(d / "Data1.txt", *text);
+    EXPECT_TRUE(test::FailsNaming([&] { ReadData1(d / "Data1.txt"); }, d / "Data1.txt" + message))
+        << message;
+  }
 }
 
 } // namespace

@@ -67,44 +67,39 @@ class WindowParts : public QObject {
 private slots:
   // The numbered log: 200 lines, then a ring.
   void logPlacesEachLineInTheRing() {
-    struct Case {
-      int Written, Index;
-      QString Expected;
-      int Lines;
-    };
-    for (const Case& c :
+    using Case = std::tuple<int, int, const char*, int>;
+    for (auto [written, index, expected, lines] :
          {Case{5, 0, "edtMsg", 6}, Case{199, 199, "199: x", 200}, Case{200, 0, "200: x", 200},
           Case{201, 1, "201: x", 200}, Case{599, 199, "599: x", 200}}) {
       TempDir d;
       auto w = MakeWindow(d);
       // The text box is brought up to date now and then, as the window does before it repaints.
-      for (int n = 1; n <= c.Written; ++n) {
+      for (int n = 1; n <= written; ++n) {
         w->Output_msg(n, FormatInt(n) + ": x");
         if (n % 37 == 0) w->edtMsg()->Show();
       }
-      QCOMPARE(w->edtMsg()->Line(c.Index), c.Expected);
-      QCOMPARE(w->edtMsg()->LineCount(), c.Lines);
+      QCOMPARE(w->edtMsg()->Line(index), QString(expected));
+      QCOMPARE(w->edtMsg()->LineCount(), lines);
       w->edtMsg()->Show();
       QCOMPARE(w->edtMsg()->toPlainText(), ShownText(*w->edtMsg()));
       // The box shows the line written last, also inside the ring.
-      QCOMPARE(w->edtMsg()->textCursor().blockNumber(), c.Written % 200);
+      QCOMPARE(w->edtMsg()->textCursor().blockNumber(), written % 200);
     }
   }
 
   // The first 500 points after the start, then the latest 500; the bottom axis spans a full page
   // of 500 generations from the oldest point.
   void chartKeepsAWindowOf500Points() {
-    struct Case {
-      int StartGen, LastGen, FirstShown, Count;
-    };
-    for (const Case& c : {Case{0, 500, 1, 500}, Case{0, 501, 2, 500}, Case{40, 100, 41, 60},
-                          Case{40, 540, 41, 500}, Case{40, 541, 42, 500}}) {
+    using Case = std::array<int, 4>;
+    for (auto [start, last, first, count] :
+         {Case{0, 500, 1, 500}, Case{0, 501, 2, 500}, Case{40, 100, 41, 60}, Case{40, 540, 41, 500},
+          Case{40, 541, 42, 500}}) {
       PriceChart chart;
-      for (int g = c.StartGen + 1; g <= c.LastGen; ++g) chart.AddPoint(g, 100 + g % 7, c.StartGen);
+      for (int g = start + 1; g <= last; ++g) chart.AddPoint(g, 100 + g % 7, start);
       chart.Refresh();
-      QCOMPARE(chart.Series1()->count(), c.Count);
-      QCOMPARE(chart.Series1()->at(0).x(), double(c.FirstShown));
-      QCOMPARE(chart.BottomAxis()->max(), double(c.FirstShown + 499));
+      QCOMPARE(chart.Series1()->count(), count);
+      QCOMPARE(chart.Series1()->at(0).x(), double(first));
+      QCOMPARE(chart.BottomAxis()->max(), double(first + 499));
       QVERIFY(chart.LeftAxis()->min() <= 100 && chart.LeftAxis()->max() >= 106);
     }
   }
@@ -163,26 +158,23 @@ private slots:
   // An error at start-up runs nothing; one inside a generation ends the run with status 2. Each
   // is shown in one critical box.
   void errorsAreShownInABoxAndEndTheRun() {
-    struct Case {
-      std::string Key, Value;
-      int Status;
-      QString Box;             // the box's text, a regular expression
-      std::string RunningExit; // a start-up error leaves Running=1
-    };
-    for (const Case& c : {Case{"LibraryProb", "0.5", 1, "Zupo.ini.*LibraryProb.*0\\.5", "10"},
-                          Case{"G_Gap", "0", 2, "^The run stopped in generation 2: ", "01"}}) {
+    // The key and value, the exit status, the box's text (a regular expression), and the keys
+    // Running and Exit (a start-up error leaves Running=1).
+    for (auto [key, value, status, box, runningExit] :
+         {std::tuple{"LibraryProb", "0.5", 1, "Zupo.ini.*LibraryProb.*0\\.5", "10"},
+          {"G_Gap", "0", 2, "^The run stopped in generation 2: ", "01"}}) {
       TempDir d;
-      Prepare(d, {{"Gen_No", "3"}, {c.Key, c.Value}});
+      Prepare(d, {{"Gen_No", "3"}, {key, value}});
       BoxCloser closer;
       auto w = MakeWindow(d, 3);
-      QCOMPARE(RunToEnd(*w), c.Status);
+      QCOMPARE(RunToEnd(*w), status);
       QCOMPARE(closer.Seen.size(), size_t(1));
       QCOMPARE(closer.Seen[0].first, QMessageBox::Critical);
-      QVERIFY2(QRegularExpression(c.Box).match(closer.Seen[0].second).hasMatch(),
+      QVERIFY2(QRegularExpression(box).match(closer.Seen[0].second).hasMatch(),
                qPrintable(closer.Seen[0].second));
-      QCOMPARE(Key(d, "Running") + Key(d, "Exit"), c.RunningExit);
-      QCOMPARE(fs::exists(d / "run/Data1.txt"), c.Status == 2);
-      QCOMPARE(w->edtMsg()->LineCount() == 1, c.Status == 1);
+      QCOMPARE(Key(d, "Running") + Key(d, "Exit"), std::string(runningExit));
+      QCOMPARE(fs::exists(d / "run/Data1.txt"), status == 2);
+      QCOMPARE(w->edtMsg()->LineCount() == 1, status == 1);
     }
   }
 
