@@ -125,6 +125,7 @@ struct Population : RunFolder {
   bool Exists(int n) { return FileExists(ModelFileName(sim, "T", n)); }
   PTreeNode Tree(int n) { return ReadTree(sim, n, nodes, terms); }
   int nodes = 0, terms = 0;
+  PTreeNode tree;
 };
 
 bool IsFull(const TTreeNode* T, int L) {
@@ -148,21 +149,15 @@ TEST(InitPopulation, RampsOverTheDepthsWhateverTheCounts) {
     EXPECT_NE(run.sim.T.Shares[n], -1.0) << "not evaluated";
     ASSERT_EQ(over.sim.T.Shares[500 + n], 1.0) << "given a model past the traders";
   }
-  EXPECT_FALSE(run.Exists(501));
   const char* texts[] = {"R(-1.73 )R(6.73 )-", "R(8.72 )Y02*", "Y02Y01+X02SQRT-", "X01"};
   for (int n = 1; n <= 4; ++n) EXPECT_EQ(zero.Text(n), texts[n - 1]);
   for (int n = 1; n <= 9; n += 2) EXPECT_TRUE(IsFull(zero.Tree(n).get(), 2 + n / 2)) << n;
-  EXPECT_TRUE(zero.Exists(10) && !zero.Exists(11) && over.Exists(550) && !over.Exists(551));
-}
-
-// Generated trees are pinned by the population's texts above.
-TEST(Generation, AWarningWithoutTerminals) {
-  Simulation sim;
-  std::string warning;
-  sim.Warn = [&](const std::string& m) { warning += m; };
-  BuildSymbolSet(sim.S, {"+"}, {}, {}, {}, {}, ""); // no terminal to choose
-  PTreeNode t;
-  GenGrow(sim, t, 1, 1);
+  EXPECT_TRUE(!run.Exists(501) && zero.Exists(10) && !zero.Exists(11) && over.Exists(550) &&
+              !over.Exists(551));
+  std::string warning; // growing without a terminal to choose
+  zero.sim.Warn = [&](const std::string& m) { warning += m; };
+  BuildSymbolSet(zero.sim.S, {"+"}, {}, {}, {}, {}, "");
+  GenGrow(zero.sim, zero.tree, 1, 1);
   EXPECT_EQ(warning, "Data Generate Error !!  It order is 2");
 }
 

@@ -1,13 +1,18 @@
-// The statistics table read back (rows, a row still being written, malformed files); the run
+// The statistics table read back (rows, a row still being written, malformed files); statistics
+// against values computed independently (a pure-Python script using its own formulas:
+// Gram-Schmidt least squares for the ARCH regression, closed-form chi-squared tails); the run
 // summary: returns, learning generations, the equilibrium price, the figures over a small table,
 // the exact text of summary.csv and summary.json; the report's charts and page.
 #include <cmath>
+#include <cstdint>
 #include <gtest/gtest.h>
-#include <optional>
+#include <numbers>
+#include <vector>
 
 #include "report/charts.h"
 #include "report/data1.h"
 #include "report/html.h"
+#include "report/stats.h"
 #include "report/summary.h"
 #include "testutil.h"
 
@@ -35,12 +40,6 @@ TEST(LogReturns, OnlyBetweenConsecutiveGenerationsWithPositivePrices) {
   EXPECT_EQ(r.Ret, (std::vector<double>{std::log(1.1), std::log(0.9), std::log(2.0)}));
 }
 
-TEST(EquilibriumPrice, HomogeneousRationalExpectations) {
-  // The example's mean dividend 10, variance 4, lambda 0.5 and r 0.1 give 80 with H0 1.
-  EXPECT_DOUBLE_EQ(EquilibriumPrice(10, 4, 0.5, 2, 0.1), 60);
-  EXPECT_TRUE(std::isnan(EquilibriumPrice(10, 4, 0.5, 1, 0)));
-}
-
 // Irate 0.1, Lambda 0.5, H0 1, dividends of mean 10 and variance 4: P* = 80.
 RunInfo Info(int gGap, int genNo) {
   return {"", "", {}, 0.1, 0.5, 1, gGap, genNo, false, 10, 4, 0, ""};
@@ -59,7 +58,9 @@ TEST(Summarize, FiguresOfASmallTable) {
   EXPECT_TRUE(s.Complete);
   EXPECT_DOUBLE_EQ(s.PriceMean, 80);
   EXPECT_DOUBLE_EQ(s.PriceSd, std::sqrt(208.0 / 4)); // deviations -2, 2, 10, -10, 0
-  EXPECT_DOUBLE_EQ(s.PriceMadRee, 24.0 / 5);
+  EXPECT_DOUBLE_EQ(s.PriceMadRee, 24.0 / 5);         // from P* = 80; with H0 2, 60; with r 0, none
+  EXPECT_DOUBLE_EQ(EquilibriumPrice(10, 4, 0.5, 2, 0.1), 60);
+  EXPECT_TRUE(std::isnan(EquilibriumPrice(10, 4, 0.5, 1, 0)));
   EXPECT_NEAR(s.RetMean, std::log(80.0 / 78) / 4, 1e-15);
   // Learning generations with G_Gap 2 are 3 and 5.
   EXPECT_EQ(s.LearningGens, 2);
@@ -151,10 +152,8 @@ TEST(ReadRunInfo, ParametersDividendsAndErrors) {
   // One dividend per line (anything after it on the line is not a dividend), blank lines skipped.
   WriteRun(d, "0.5", "8\r\n12 99\r\n\r\n  10\r\n14\r\n6");
   RunInfo r = ReadRunInfo(d.Path());
-  EXPECT_EQ(r.G_Gap, 20);
-  EXPECT_EQ(r.DividendCount, 5u);
-  EXPECT_DOUBLE_EQ(r.DividendMean, 10);
-  EXPECT_DOUBLE_EQ(r.DividendVar, 40.0 / 4);
+  EXPECT_EQ(std::tuple(r.G_Gap, r.DividendCount, r.DividendMean, r.DividendVar),
+            std::tuple(20, size_t{5}, 10.0, 40.0 / 4));
   ASSERT_EQ(r.Sections.size(), 3u);
   EXPECT_EQ(r.Sections[0].Keys, (std::vector<std::pair<std::string, std::string>>{
                                     {"Running", "1"}, {"Tree_Path1", "run\\"}}));
@@ -197,10 +196,8 @@ TEST(ReportCharts, TheSevenChartsWithTheirDataAndThePage) {
   Data1Table t;
   for (int g = 1; g <= 60; ++g) {
     auto r = Row(g, 80 + (g % 7));
-    r[kTwealth1] = 0.2 + g * 1e-4;
-    r[kSucceedNo] = g;
-    r[kAveDepth] = 3;
-    r[kVarDepth] = 4;
+    std::tie(r[kTwealth1], r[kSucceedNo], r[kAveDepth], r[kVarDepth]) =
+        std::tuple(0.2 + g * 1e-4, g, 3, 4);
     t.Rows.push_back(r);
   }
   RunInfo info = Info(20, 60);
@@ -240,8 +237,6 @@ TEST(ReportCharts, TheSevenChartsWithTheirDataAndThePage) {
   EXPECT_EQ(ReportCharts(t, info, s)[0].Chart.Lines.size(), 1u);
 }
 
-using test::TempDir;
-
 const std::string kHeader =
     "GEN          P(t+1)    D(t+1) BuyNo SellNo BeSNo     TotalBid  TotalOffer Twealth1  "
     "Twealth2  Twealth3  Twealth4  Twealth5  AveDepth    AveNode   AveHi      AveVijs       "
@@ -264,11 +259,14 @@ Data1Table ReadText(const TempDir& d, const std::string& text) {
   return ReadData1(d / "Data1.txt");
 }
 
-TEST(ReadData1, RowsComeBackColumnByColumnWithoutAPartialLastRow) {
+std::string Replace(std::string s, const std::string& from, const std::string& to) {
+  return s.replace(s.find(from), from.size(), to);
+}
+
+TEST(ReadData1, RowsComeBackColumnByColumnWithoutAPartialLastRowOrAreRefusedNamingTheLine) {
   TempDir d;
   Data1Table t = ReadText(d, kHeader + kRow1 + kRow2);
-  ASSERT_EQ(t.Rows.size(), 2u);
-  EXPECT_FALSE(t.PartialLastRow);
+  ASSERT_EQ(std::pair(t.Rows.size(), t.PartialLastRow), std::pair(size_t{2}, false));
   // Columns are told apart by position: neighbours and the last ones.
   const auto& r = t.Rows[1];
   EXPECT_EQ(std::tuple(r[kDividend], r[kSellNo], r[kVarSigma], r[kSucceedNo], r[kMartingaleNo],
@@ -288,16 +286,9 @@ TEST(ReadData1, RowsComeBackColumnByColumnWithoutAPartialLastRow) {
     Data1Table read = ReadText(d, text);
     EXPECT_EQ(std::pair(read.Rows.size(), read.PartialLastRow), std::pair(rows, partial)) << text;
   }
-}
-
-std::string Replace(std::string s, const std::string& from, const std::string& to) {
-  return s.replace(s.find(from), from.size(), to);
-}
-
-TEST(ReadData1, MalformedFileIsAnErrorNamingFileAndLine) {
-  // The text (no file without it) and the message after "<path>".
-  const std::pair<std::optional<std::string>, std::string> cases[] = {
-      {std::nullopt, ": the statistics table does not exist"},
+  // A malformed file is an error naming the file and line (the message after "<path>"); a missing
+  // one is named by the end-to-end test.
+  const std::pair<std::string, std::string> malformed[] = {
       {"", ": the statistics table is empty (no header)"},
       {kRow1 + kRow2, " line 1: not the header of a statistics table"},
       {kHeader + kRow1 + Replace(kRow2, "204.88045", "204.8x045"),
@@ -308,12 +299,94 @@ TEST(ReadData1, MalformedFileIsAnErrorNamingFileAndLine) {
       {kHeader + Replace(kRow1, "    1 ", "    0 "), " line 2: \"0\" is not a generation number"},
       {kHeader + Replace(kRow1, "    1 ", "  1.5 "), " line 2: \"1.5\" is not a generation number"},
   };
-  for (const auto& [text, message] : cases) {
-    TempDir d;
-    if (text) test::WriteText(d / "Data1.txt", *text);
+  for (const auto& [text, message] : malformed) {
+    test::WriteText(d / "Data1.txt", text);
     EXPECT_TRUE(test::FailsNaming([&] { ReadData1(d / "Data1.txt"); }, d / "Data1.txt" + message))
         << message;
   }
+}
+
+// The series of the reference script: a 32-bit LCG, uniforms (s + 0.5) / 2^32, Box-Muller pairs.
+std::vector<double> Normals(uint32_t s, size_t n) {
+  auto uniform = [&s] {
+    s = s * 1664525u + 1013904223u;
+    return (s + 0.5) / 4294967296.0;
+  };
+  std::vector<double> out;
+  while (out.size() < n) {
+    double u1 = uniform(), u2 = uniform();
+    double r = std::sqrt(-2 * std::log(u1));
+    out.push_back(r * std::cos(2 * std::numbers::pi * u2));
+    out.push_back(r * std::sin(2 * std::numbers::pi * u2));
+  }
+  out.resize(n);
+  return out;
+}
+
+// ARCH(1): e(t) = sqrt(0.2 + 0.7 e(t-1)^2) z(t): volatility clusters, fat tails.
+std::vector<double> ArchSeries(uint32_t seed, size_t n) {
+  std::vector<double> z = Normals(seed, n), e;
+  double prev = 0;
+  for (double v : z) {
+    prev = std::sqrt(0.2 + 0.7 * prev * prev) * v;
+    e.push_back(prev);
+  }
+  return e;
+}
+
+// Relative agreement to 1e-9; p-values below 1e-200 count as zero (they underflow differently).
+void Near(double got, double want, size_t what) {
+  if (want == 0) {
+    EXPECT_LT(std::fabs(got), 1e-200) << what;
+    return;
+  }
+  EXPECT_NEAR(got, want, 1e-9 * std::fabs(want) + 1e-15) << what;
+}
+
+TEST(Stats, EveryStatisticOfTheReferenceSeriesMatchesTheIndependentValue) {
+  struct Expected {
+    const char* Name;
+    std::vector<double> X;
+    // Mean, sd, skewness, excess kurtosis, Jarque-Bera and p, acf 1..3, Ljung-Box of x and p,
+    // of |x| and p, ARCH LM and p, Hill.
+    std::vector<double> Want;
+  };
+  const Expected series[] = {
+      {"iid_normal",
+       Normals(12345, 500),
+       {-0.019787601329564, 0.900715826423432, -0.254132972101611, 0.461883369706538,
+        9.82646910933871, 0.00734868014001674, 0.0161611821413676, 0.0261545999930132,
+        0.0498634323881971, 4.82047167969422, 0.902843374205582, 7.55394352543901,
+        0.672316519070129, 3.11680899079931, 0.681982880889448, 5.29930630749165}},
+      {"arch1",
+       ArchSeries(777, 500),
+       {0.0109662130776852, 0.853859870946877, 0.772645219804002, 14.6058035099967,
+        4494.11288990367, 0, -0.0692320547661599, -0.0616235246755704, 0.125844838270993,
+        16.8842601385655, 0.0769645614288471, 228.329474052446, 1.92375712949477e-43,
+        189.730415244229, 4.4610469241124e-39, 2.80647746789299}},
+  };
+  for (const Expected& e : series) {
+    SCOPED_TRACE(e.Name);
+    Moments m = ComputeMoments(e.X);
+    TestResult jb = JarqueBera(e.X), lb = LjungBox(e.X, 10), arch = ArchLm(e.X, 5);
+    std::vector<double> acf = Autocorrelations(e.X, 3), absx;
+    for (double v : e.X) absx.push_back(std::fabs(v));
+    TestResult lba = LjungBox(absx, 10);
+    const double got[] = {
+        m.Mean, m.Sd,    m.Skew, m.ExKurt, jb.Stat, jb.P,      acf[0], acf[1],
+        acf[2], lb.Stat, lb.P,   lba.Stat, lba.P,   arch.Stat, arch.P, HillTailIndex(e.X, 0.05)};
+    for (size_t i = 0; i < std::size(got); ++i) Near(got[i], e.Want.at(i), i);
+  }
+}
+
+// Flat or short series; lags beyond the series are undefined, the others are not.
+TEST(Stats, UndefinedWhereTheSeriesCannotDefineThem) {
+  const std::vector<double> flat(50, 3.0), few{0.1, -0.2, 0.3}, acf = Autocorrelations(few, 4);
+  for (double v : {Autocorrelations(flat, 1)[0], ArchLm(flat, 5).Stat, HillTailIndex(flat, 0.05),
+                   LjungBox(few, 10).P, ArchLm(few, 5).P, HillTailIndex(few, 0.05), acf[3],
+                   ComputeMoments(std::vector<double>{1.0}).Sd})
+    EXPECT_TRUE(std::isnan(v)) << v;
+  EXPECT_FALSE(std::isnan(acf[1]));
 }
 
 } // namespace
