@@ -46,10 +46,9 @@ protected:
 // No change 1/2, gain 0, loss 1 (1e50: beyond 6 bytes); order 500 visits, 0 leaves the second draw.
 TEST_F(SearchTest, SchoolDecisionFollowsTheProfitChangeAndTheOrder) {
   const int u2[] = {861, 690, 520, 350, 179, 9, 839, 668, 498, 328}; // second draws of seeds 1..10
-  for (auto [order, G, L, prob] : {std::tuple{0, 0.0L, 0.0L, 0.5L},
-                                   {0, 5.0L, 0.0L, 0.0L},
-                                   {0, -1e30L, 0.0L, 1.0L},
-                                   {500, 1e50L, 1.0L, 0.0L}}) {
+  using Case = std::tuple<int, long double, long double, long double>;
+  for (auto [order, G, L, prob] :
+       {Case{0, 0, 0, 0.5L}, Case{0, 5, 0, 0}, Case{0, -1e30L, 0, 1}, Case{500, 1e50L, 1, 0}}) {
     std::tie(sim.T.OrderIdx[sim.T.PrevBase + I], sim.T.GapProfit[I], sim.T.LastGapProfit[I]) =
         std::tuple(order, G, L);
     EXPECT_EQ(SchoolProbability(G, L), prob);
@@ -87,8 +86,7 @@ TEST_F(SearchTest, SearchesWriteOnlyTheFinalModelAndVisitTheLibraryWhenAllowed) 
 
 // A library model is taken only when its error is smaller than the trader's own.
 TEST_F(SearchTest, LibraryCandidateMustHaveASmallerError) {
-  sim.P.LibraryProb = 100;
-  sim.P.TryNo = 2;
+  std::tie(sim.P.LibraryProb, sim.P.TryNo) = std::tuple(100, 2);
   sim.R.DimA[105] = 0; // adds nothing to either error
   for (int w : {90, 285, 134, 454})
     test::WriteText(ModelFileName(sim, "T", sim.T.PrevBase + w, true), "R(0.00 )");
@@ -109,8 +107,7 @@ TEST_F(SearchTest, LibraryCandidateMustHaveASmallerError) {
 TEST(MapeScoreTest, SumsTheRelativeErrorsOfTheLastTenGenerations) {
   Simulation sim;
   test::DefaultSymbols(sim);
-  sim.P.Theta1 = 0;
-  sim.P.MaxExp = 10;
+  std::tie(sim.P.Theta1, sim.P.MaxExp) = std::tuple(0, 10);
   for (int t = 1; t <= DimLen; ++t) sim.R.DimA[t] = 2, sim.R.DimC[t] = 2 + t * 0.125;
   sim.R.DimA[105] = 0; // no error counted where DimA is 0
   sim.ModelList = {{static_cast<uint8_t>(sim.S.NSym), 1.0}};
@@ -174,11 +171,9 @@ protected:
   }
   void ExpectOffspring(auto op, uint32_t seed, const char* text, uint32_t after) {
     sim.Rand.Seed = seed;
-    op(sim, I); // the candidate is held in memory; its file is written when the search is over
-    EXPECT_FALSE(std::filesystem::exists(ModelFileName(sim, "T", I)));
+    op(sim, I);
     FlushModel(sim, I);
     EXPECT_EQ(test::ReadText(ModelFileName(sim, "T", I)), text) << seed;
-    std::filesystem::remove(ModelFileName(sim, "T", I));
     sim.Models.Clear();
     EXPECT_EQ(sim.Rand.Seed, after) << seed;
   }

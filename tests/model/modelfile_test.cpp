@@ -177,7 +177,6 @@ TEST(Evaluation, StackMachineOperatorsAndForecasts) {
   auto lag = [](int code) -> long double { return code == 5 ? 10 : 9; }; // XP1 = 10, XP2 = 9
   long double v = 0;
   const std::tuple<std::vector<TPostfixItem>, bool, long double, const char*> runs[] = {
-      {{{5, 0}, {7, 1.25}, {2, 0}, {6, 0}, {3, 0}}, true, 78.75, ""}, // XP1K(1.25 )-XP2*
       {{{1, 0}}, true, 0, "Error: Stack underfollow. Error: Stack underfollow. "}, // pops of 0
       {{{5, 0}, {6, 0}}, false, 0, "Error: Data compute not match in T"},
       {{{5, 0}, {8, 0}, {1, 0}}, false, 0, "Incorrect operator"}}; // a code beyond the table
@@ -207,10 +206,8 @@ TEST(Evaluation, StackMachineOperatorsAndForecasts) {
   }
   // An abandoned evaluation keeps the forecast: EXP overflowing the extended range is silent.
   std::tie(sim.R.DimB[109], sim.P.MaxExp, v, warned) = std::tuple(12000, 20000, -7, "");
-  for (auto list : {std::vector<TPostfixItem>{{11, 0}, {7, 0}}, {{20, 0}}}) {
-    sim.ModelList = list;
-    EvalModelAt(sim, 111, v);
-  }
+  for (auto list : {std::vector<TPostfixItem>{{11, 0}, {7, 0}}, {{20, 0}}})
+    sim.ModelList = list, EvalModelAt(sim, 111, v);
   EXPECT_EQ(std::pair(v, warned), std::pair(-7.0L, std::string("Incorrect operator")));
 }
 

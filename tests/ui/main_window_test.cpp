@@ -21,21 +21,18 @@ namespace {
 using namespace e2e;
 
 // Answers every modal message box that opens, recording its icon and text.
-class BoxCloser : public QObject {
-public:
+struct BoxCloser : QObject {
   std::vector<std::pair<QMessageBox::Icon, QString>> Seen;
+  QTimer timer;
   BoxCloser() {
-    connect(&timer_, &QTimer::timeout, this, [this] {
+    connect(&timer, &QTimer::timeout, this, [this] {
       if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
         Seen.emplace_back(box->icon(), box->text());
         box->done(QMessageBox::Ok);
       }
     });
-    timer_.start(20);
+    timer.start(20);
   }
-
-private:
-  QTimer timer_;
 };
 
 std::unique_ptr<TForm1> MakeWindow(const TempDir& d, uint32_t seed = 1) {

@@ -1,20 +1,22 @@
-// The statistics table read back (rows, a row still being written, malformed files); statistics
-// against values computed independently (a pure-Python script using its own formulas:
-// Gram-Schmidt least squares for the ARCH regression, closed-form chi-squared tails); the run
-// summary: returns, learning generations, the equilibrium price, the figures over a small table,
-// the exact text of summary.csv and summary.json; the report's charts and page.
+// The report's parts (the statistics table read back, the statistics, the run summary and the
+// exact text of its files, the charts and the page), then whole reports of a seeded run.
+#include <QImage>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <numbers>
+#include <sstream>
 #include <vector>
 
+#include "core/ini.h"
 #include "report/charts.h"
 #include "report/data1.h"
 #include "report/html.h"
 #include "report/stats.h"
 #include "report/summary.h"
 #include "testutil.h"
+#include "ui/chart_png.h"
 
 namespace zupo {
 namespace {
@@ -325,24 +327,14 @@ std::vector<double> Normals(uint32_t s, size_t n) {
 
 // ARCH(1): e(t) = sqrt(0.2 + 0.7 e(t-1)^2) z(t): volatility clusters, fat tails.
 std::vector<double> ArchSeries(uint32_t seed, size_t n) {
-  std::vector<double> z = Normals(seed, n), e;
+  std::vector<double> e = Normals(seed, n);
   double prev = 0;
-  for (double v : z) {
-    prev = std::sqrt(0.2 + 0.7 * prev * prev) * v;
-    e.push_back(prev);
-  }
+  for (double& v : e) prev = v = std::sqrt(0.2 + 0.7 * prev * prev) * v;
   return e;
 }
 
-// Relative agreement to 1e-9; p-values below 1e-200 count as zero (they underflow differently).
-void Near(double got, double want, size_t what) {
-  if (want == 0) {
-    EXPECT_LT(std::fabs(got), 1e-200) << what;
-    return;
-  }
-  EXPECT_NEAR(got, want, 1e-9 * std::fabs(want) + 1e-15) << what;
-}
-
+// Values computed independently by a pure-Python script with its own formulas (Gram-Schmidt least
+// squares for the ARCH regression, closed-form chi-squared tails).
 TEST(Stats, EveryStatisticOfTheReferenceSeriesMatchesTheIndependentValue) {
   struct Expected {
     const char* Name;
@@ -375,7 +367,11 @@ TEST(Stats, EveryStatisticOfTheReferenceSeriesMatchesTheIndependentValue) {
     const double got[] = {
         m.Mean, m.Sd,    m.Skew, m.ExKurt, jb.Stat, jb.P,      acf[0], acf[1],
         acf[2], lb.Stat, lb.P,   lba.Stat, lba.P,   arch.Stat, arch.P, HillTailIndex(e.X, 0.05)};
-    for (size_t i = 0; i < std::size(got); ++i) Near(got[i], e.Want.at(i), i);
+    // Relative agreement to 1e-9; p-values below 1e-200 count as zero (they underflow differently).
+    for (size_t i = 0; i < std::size(got); ++i) {
+      const double want = e.Want.at(i);
+      EXPECT_NEAR(got[i], want, want == 0 ? 1e-200 : 1e-9 * std::fabs(want) + 1e-15) << i;
+    }
   }
 }
 
@@ -387,6 +383,139 @@ TEST(Stats, UndefinedWhereTheSeriesCannotDefineThem) {
                    ComputeMoments(std::vector<double>{1.0}).Sd})
     EXPECT_TRUE(std::isnan(v)) << v;
   EXPECT_FALSE(std::isnan(acf[1]));
+}
+
+// Runs a shell command; its exit status, with stdout and stderr in *out.
+int Shell(const std::string& cmd, const TempDir& d, std::string* out = nullptr) {
+  int rc = std::system((cmd + " >" + d / "out.txt" + " 2>&1").c_str());
+  if (out) *out = test::ReadText(d / "out.txt");
+  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+// summary.csv (a header and one row) as key -> text.
+std::map<std::string, std::string> ReadSummaryCsv(const std::string& path) {
+  std::istringstream in(test::ReadText(path));
+  std::string head, row;
+  std::getline(std::getline(in, head), row);
+  std::istringstream keys(head), values(row);
+  std::map<std::string, std::string> m;
+  for (std::string k, v; std::getline(keys, k, ',') && std::getline(values, v, ',');) m[k] = v;
+  EXPECT_EQ(m.size(), 26u) << head << "\n" << row;
+  return m;
+}
+
+// The finished run, then the same folder stopped early, then without its table.
+TEST(ReportEndToEnd, FinishedRunStoppedRunAndMissingTable) {
+  TempDir d;
+  fs::copy(ZUPO_SOURCE_DIR "/examples/default", d.Path(), fs::copy_options::recursive);
+  IniWrite(d / "Zupo.ini", "Traders", "Gen_No", "300");
+  std::string out, report = d / "report/";
+  ASSERT_EQ(Shell(std::string(ZUPO_CLI) + " --seed 3 --quiet --report " + d.Path(), d, &out), 0)
+      << out;
+  EXPECT_NE(out.find(report + "report.html"), std::string::npos) << out;
+  std::string html = test::ReadText(report + "report.html");
+  for (std::string png :
+       {"price", "returns", "acf", "distribution", "models", "school", "wealth"}) {
+    QImage img(QString::fromStdString(report + png + ".png"), "PNG");
+    EXPECT_EQ(img.size(), QSize(900, 500)) << png;
+    EXPECT_NE(html.find("src=\"" + png + ".png\""), std::string::npos) << png;
+  }
+  std::map<std::string, std::string> row = ReadSummaryCsv(report + "summary.csv");
+  EXPECT_EQ(row["run_dir"] + " " + row["generations"] + " " + row["complete"],
+            d.Path() + "/ 300 1");
+  EXPECT_NEAR(std::stod(row["price_ree"]), 80, 0.5); // dividends of mean 10, variance 4
+  for (const auto& [k, v] : row) {                   // 300 generations define every figure
+    if (k == "run_dir") continue;
+    size_t used = 0;
+    double x = std::stod(v, &used);
+    EXPECT_TRUE(used == v.size() && std::isfinite(x)) << k << "=" << v;
+  }
+  EXPECT_NE(test::ReadText(report + "summary.json").find("\"last_gen\": 300,"), std::string::npos);
+
+  // Keep the header and rows 1..150, and half of row 151 as if the run were writing it.
+  fs::remove_all(report);
+  std::string data1 = test::ReadText(d / "run/Data1.txt");
+  size_t pos = 0;
+  for (int line = 0; line < 151; ++line) pos = data1.find('\n', pos) + 1;
+  test::WriteText(d / "run/Data1.txt", data1.substr(0, pos + 30));
+  IniWrite(d / "Zupo.ini", "Common", "Running", "1");
+  std::string cmd = std::string(ZUPO_REPORT) + " " + d.Path() + " --from 20 --out " + d / "rep";
+  ASSERT_EQ(Shell(cmd, d, &out), 0) << out;
+  row = ReadSummaryCsv(d / "rep/summary.csv");
+  EXPECT_EQ(row["first_gen"] + " " + row["last_gen"] + " " + row["complete"], "20 150 0");
+  html = test::ReadText(d / "rep/report.html");
+  for (const char* note :
+       {"The run has not reached Gen_No = 300: it is reported up to generation 150, the last "
+        "complete row of Data1.txt (Running=1: the run is still going, or it ended without "
+        "closing).",
+        "The last row of Data1.txt was still being written and is left out.",
+        "Burn-in left out: generations before 20."})
+    EXPECT_NE(html.find(note), std::string::npos) << note;
+
+  // Without the table the program names the file and writes no report.
+  fs::remove(d / "run/Data1.txt");
+  ASSERT_EQ(Shell(std::string(ZUPO_REPORT) + " " + d.Path(), d, &out), 1);
+  EXPECT_EQ(out, "zupo-report: " + d / "run/Data1.txt" + ": the statistics table does not exist\n");
+  EXPECT_FALSE(fs::exists(report));
+}
+
+// Pixels close to a pure colour: the line's pen, blended a little by antialiasing.
+int PixelsNear(const QImage& img, QRgb rgb) {
+  int n = 0;
+  for (int y = 0; y < img.height(); ++y)
+    for (int x = 0; x < img.width(); ++x) {
+      int d = 0;
+      for (int shift : {0, 8, 16})
+        d += std::abs(int(img.pixel(x, y) >> shift & 0xFF) - int(rgb >> shift & 0xFF));
+      n += d < 40;
+    }
+  return n;
+}
+
+ChartLine Line(std::vector<double> y, uint32_t rgb) {
+  ChartLine l;
+  l.Rgb = rgb;
+  l.Y = std::move(y);
+  for (size_t i = 0; i < l.Y.size(); ++i) l.X.push_back(static_cast<double>(i + 1));
+  return l;
+}
+
+// Each chart is written at its size with every line's colour drawn; a constant series and one
+// with no drawable value still give a chart. A path that cannot be written is named.
+TEST(ChartPng, WritesPngOfRequestedSizeWithEveryLineOrNamesThePath) {
+  ChartLayout price{"Price", "generation", "price", {}, false, 640, 360};
+  price.Lines.push_back(Line({80, 82, 79, 85, 90, 88, 86}, 0x0000C0));
+  ChartLine ree = Line(std::vector<double>(7, 84), 0xC00000);
+  ree.Name = "equilibrium";
+  ree.Dashed = true;
+  price.Lines.push_back(ree);
+  ChartLayout density{"Density", "z", "density", {}, true, 500, 400};
+  // Zeros and a negative value cannot be drawn on a log axis and are left out.
+  ChartLine pts = Line({0.4, 0.2, 0.0, 0.05, -1, 0.001}, 0x008000);
+  pts.Points = true;
+  pts.Name = "observed";
+  density.Lines.push_back(pts);
+  ChartLayout band{"Band", "lag", "acf", {}, false, 400, 300};
+  ChartLine l = Line({0.5, 0.1, -0.1, 0.0}, 0x0000FF);
+  l.Low = {-0.2, -0.2, -0.2, -0.2};
+  l.High = {0.2, 0.2, 0.2, 0.2};
+  band.Lines.push_back(l);
+  ChartLayout flat{"Flat", "", "", {}, false, 300, 200};
+  flat.Lines.push_back(Line({5, 5, 5}, 0xC00000));
+  flat.Lines.push_back(Line({std::nan(""), std::numeric_limits<double>::infinity()}, 0x00C000));
+
+  const std::pair<ChartLayout, std::vector<uint32_t>> cases[] = {
+      {price, {0x0000C0, 0xC00000}}, {density, {0x008000}}, {band, {0x0000FF}}, {flat, {0xC00000}}};
+  TempDir d;
+  for (const auto& [chart, colours] : cases) {
+    SCOPED_TRACE(chart.Title);
+    SaveChartPng(chart, d / "chart.png");
+    QImage img(QString::fromStdString(d / "chart.png"), "PNG");
+    EXPECT_EQ(img.size(), QSize(chart.Width, chart.Height));
+    for (uint32_t rgb : colours) EXPECT_GT(PixelsNear(img, rgb), 20) << std::hex << rgb;
+  }
+  const std::string path = d / "no-such-folder/chart.png";
+  EXPECT_TRUE(test::FailsNaming([&] { SaveChartPng(flat, path); }, path));
 }
 
 } // namespace
