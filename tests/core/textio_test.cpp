@@ -37,8 +37,7 @@ TEST(TextReader, FreeFormatNumbersLinesAndErrorsNamingTheFile) {
     EXPECT_EQ(l.ReadReal(), e);
     l.SkipLine();
   }
-  EXPECT_EQ(l.ReadLine(), "7");
-  EXPECT_EQ(l.ReadLine(), "   123.45678");
+  for (const char* line : {"7", "   123.45678"}) EXPECT_EQ(l.ReadLine(), line);
   EXPECT_EQ(l.ReadChar(), 'n');
   EXPECT_EQ(l.ReadLine(), "ext");
   EXPECT_TRUE(l.Eof());
@@ -136,14 +135,17 @@ TEST_F(Ini, WriteKeepsTheRestOfTheFileAndNeverLeavesAPartialOne) {
   IniWrite(g, "Common", "Running", "1");
   IniWrite(g, "Traders", "Grow", "2");
   EXPECT_EQ(ReadWholeFile(g), "[Traders]\r\nFull=1\r\nGrow=2\r\n\r\n[Common]\r\nRunning=1\r\n");
-  // LF line ends and a UTF-8 byte-order mark (Windows editors) stay; a key appended after a last
-  // line without a line end starts a line of its own.
+  // LF line ends and a UTF-8 byte-order mark (Windows editors) stay; a key or a section appended
+  // after a last line without a line end starts a line of its own.
   WriteFileInPlace(g, "\xEF\xBB\xBF[Common]\n; note\nexit = 0\n\n[Traders]\nFull=1");
   EXPECT_EQ(ReadIniStr("Common", "Exit", g), "0");
   IniWrite(g, "Common", "Exit", "1");
-  IniWrite(g, "Run", "Stop", "1");
+  IniWrite(g, "Traders", "Grow", "2");
   EXPECT_EQ(ReadWholeFile(g),
-            "\xEF\xBB\xBF[Common]\n; note\nExit=1\n\n[Traders]\nFull=1\r\n\r\n[Run]\r\nStop=1\r\n");
+            "\xEF\xBB\xBF[Common]\n; note\nExit=1\n\n[Traders]\nFull=1\r\nGrow=2\r\n");
+  WriteFileInPlace(g, "[Traders]\nFull=1");
+  IniWrite(g, "Run", "Stop", "1");
+  EXPECT_EQ(ReadWholeFile(g), "[Traders]\nFull=1\r\n\r\n[Run]\r\nStop=1\r\n");
 }
 
 TEST(Paths, MapSeparatorsAndResolve) {
@@ -153,8 +155,8 @@ TEST(Paths, MapSeparatorsAndResolve) {
   EXPECT_EQ(ResolvePath("/home/zupo", ""), "");                        // fails when opened
   EXPECT_EQ(ResolvePath("", "run\\x"), "run/x");
   EXPECT_EQ(FolderOf("Zupo.ini") + FolderOf("/runs/a/Zupo.ini"), ".//runs/a/");
-  EXPECT_EQ(FileInFolder("run/", "Data1.txt"), "run/Data1.txt");
-  EXPECT_EQ(FileInFolder("run", "Data1.txt"), "run/Data1.txt");
+  for (const char* folder : {"run/", "run"})
+    EXPECT_EQ(FileInFolder(folder, "Data1.txt"), "run/Data1.txt");
 }
 
 // A generation's writes in miniature (rewritten, appended, new files, a task reading the disk):
