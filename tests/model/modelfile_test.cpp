@@ -56,8 +56,7 @@ TEST_F(ModelFiles, NamesRoundTripAndCache) {
   StoreModelText(sim, 9, "K(1.00 )");
   StoreModelText(sim, 9, "XP2"); // a shorter text over a longer one leaves no tail
   EXPECT_EQ(test::ReadText(Path(9)), "XP2");
-  // The library is read once in each generation that uses it: the companion changes it between
-  // generations.
+  // The library is read once in each generation that uses it (the companion changes it between).
   for (const auto& [gen, text, seen] :
        {std::tuple{3, "XP1", "XP1"}, {3, "XP2", "XP1"}, {4, "XP2", "XP2"}, {5, "XP1", "XP1"}}) {
     sim.R.RunGen = gen;

@@ -135,17 +135,14 @@ TEST(SummaryFiles, CsvHeaderAndRowAndTheJsonObject) {
                             "}\n");
 }
 
-// A run folder with Zupo.ini and run/Dstar.txt (none when dstar is empty).
+// A run folder with Zupo.ini and, when dstar is not empty, run/Dstar.txt.
 void WriteRun(const TempDir& d, const std::string& lambda, const std::string& dstar) {
   fs::create_directories(d / "run");
   test::WriteText(d / "Zupo.ini", "[Common]\r\nRunning=1\r\nTree_Path1=run\\\r\n; comment\r\n"
                                   "\r\n[Stock_Market]\r\nH0=1\r\nIrate=0.1\r\n"
                                   "[Traders]\r\nLambda=" +
                                       lambda + "\r\nG_Gap=20\r\nGen_No=300\r\n");
-  if (dstar.empty())
-    fs::remove(d / "run/Dstar.txt");
-  else
-    test::WriteText(d / "run/Dstar.txt", dstar);
+  if (!dstar.empty()) test::WriteText(d / "run/Dstar.txt", dstar);
 }
 
 TEST(ReadRunInfo, ParametersDividendsAndErrors) {
@@ -161,7 +158,7 @@ TEST(ReadRunInfo, ParametersDividendsAndErrors) {
 
   // Without dividends there is no equilibrium price, but no failure either; a configuration that
   // cannot be read is an error naming the file, the key and the value.
-  WriteRun(d, "0.5", "");
+  fs::remove(d / "run/Dstar.txt");
   r = ReadRunInfo(d.Path());
   EXPECT_TRUE(std::isnan(r.DividendMean));
   EXPECT_EQ(r.DividendNote, d / "run/Dstar.txt does not exist");
