@@ -82,7 +82,8 @@ TEST_F(Checkpoint, WrittenOnceForEachGenerationMatchedExactlyAndSafeFromAKill) {
   sim.R.RunGen = 12;
   SaveBackup(sim);
   const std::string twelve = ReadText(backup1);
-  std::tie(sim.R.RunGen, sim.M.NewPrice) = std::tuple(1, 81); // "GEN=12" is not generation 1
+  // "GEN=12" is not generation 1; the price outgrows its 12 columns.
+  std::tie(sim.R.RunGen, sim.M.NewPrice) = std::tuple(1, 1234567.5L);
   SaveBackup(sim);
   EXPECT_EQ(std::tuple(BackupGeneration(backup1), ReadText(backup11), StopNo()),
             std::tuple(1, twelve, "1")); // the previous checkpoint is kept unchanged
@@ -94,7 +95,7 @@ TEST_F(Checkpoint, WrittenOnceForEachGenerationMatchedExactlyAndSafeFromAKill) {
   EXPECT_EQ(std::tuple(BackupGeneration(backup1 + ".tmp"), BackupGeneration(backup1), StopNo()),
             std::tuple(2, 1, "2"));
   ASSERT_EQ(Resume(1), "");
-  EXPECT_EQ(back.M.NewPrice, 81.0L);
+  EXPECT_EQ(back.M.NewPrice, 1234567.5L);
 }
 
 TEST_F(Checkpoint, EmptyShortOrBadFileIsNamedAndTheStateUntouched) {

@@ -1,5 +1,5 @@
-// The report's parts (the statistics table read back, the statistics, the run summary and the
-// exact text of its files, the charts and the page), then whole reports of a seeded run.
+// The report piece by piece (the statistics table read back, the statistics, the run summary and
+// the exact text of its files, the charts and the page), then whole reports of a seeded run.
 #include <QImage>
 #include <cmath>
 #include <cstdint>
