@@ -76,6 +76,13 @@ inline void Prepare(const TempDir& d, const std::map<std::string, std::string>& 
              k, v);
 }
 
+// A temporary copy of the example run folder with some keys changed.
+struct ExampleRun : TempDir {
+  ExampleRun(std::initializer_list<std::pair<const char*, const char*>> keys) {
+    Prepare(*this, {keys.begin(), keys.end()});
+  }
+};
+
 inline RunResult RunIn(const TempDir& d, RecordingHost& host, uint32_t seed = 11,
                        bool writerThread = true) {
   FixedClock clock(seed);
@@ -130,6 +137,10 @@ bool Within(std::chrono::milliseconds limit, F cond,
     if (cond()) return true;
     if (std::chrono::steady_clock::now() >= until) return false;
   }
+}
+
+inline bool Holds(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
 }
 
 inline int CountLines(const std::string& text) {

@@ -17,9 +17,7 @@
 namespace zupo {
 namespace {
 
-namespace fs = std::filesystem;
-using e2e::Within;
-using test::TempDir;
+using namespace e2e;
 using namespace std::chrono_literals;
 
 std::string Model(int k) { // distinct models: X01 plus k / 100
@@ -30,7 +28,7 @@ std::string Model(int k) { // distinct models: X01 plus k / 100
 class KeeperFolder {
 public:
   KeeperFolder() {
-    e2e::Prepare(d_, {});
+    Prepare(d_, {});
     for (int k = 0; k <= 9; ++k) fs::create_directories(d_ / ("run/" + std::to_string(k)));
   }
   std::string Ini() const { return d_ / "Zupo.ini"; }
@@ -106,9 +104,9 @@ void RunWrites(const KeeperFolder& f, int g, const std::vector<std::string>& mod
   }
 }
 
-// A companion that served the generations before and read ahead while the run wrote writes what
-// one started afresh for each generation writes: a file the run changed is read again however it
-// changed (same length, replaced, rewritten after it was read ahead).
+// A companion that served the generations before and read ahead writes what one started afresh
+// writes: a file the run changed is read again however it changed (same length, replaced,
+// rewritten after it was read ahead).
 TEST(LibraryKeeper, ReadsAgainWhatTheRunChangedAndWritesAsAFreshStart) {
   KeeperFolder a, b;
   for (const KeeperFolder* f : {&a, &b}) IniWrite(f->Ini(), "Traders", "G_Gap", "3");
@@ -158,7 +156,7 @@ protected:
   std::string Lock() const { return f.Path("run/ZupoAp.lock"); }
   bool Logged(const std::string& text) const {
     return fs::exists(f.Path("run/ZupoAp.log")) &&
-           test::ReadText(f.Path("run/ZupoAp.log")).find(text) != std::string::npos;
+           Holds(test::ReadText(f.Path("run/ZupoAp.log")), text);
   }
   std::future<int> Start(CompanionOptions o) {
     return std::async(std::launch::async, [o] { return RunCompanion(o); });
@@ -195,9 +193,8 @@ TEST_F(CompanionLife, OneCompanionPerRunThatEndsWithRunning0OrExit1) {
   EXPECT_TRUE(Logged("End: Exit is 1"));
 }
 
-// A run folder removed and made again under the same name (a new run started there at once) is
-// not served by the companion of the run before, which ends without touching the new run: its
-// signal file stays for its own companion, and its Exit key is not set.
+// A run folder made again under the same name (a new run) is not served by the companion of the
+// run before, which ends without touching the new run's signal file or Exit key.
 TEST_F(CompanionLife, EndsWhenItsRunFolderIsReplaced) {
   f.Population(
       1, [](int) { return "X02"; }, false); // the files of the run before
@@ -211,7 +208,7 @@ TEST_F(CompanionLife, EndsWhenItsRunFolderIsReplaced) {
   EXPECT_TRUE(fs::exists(f.Path("run/Gen1")));
   EXPECT_EQ(ReadIniStr("Common", "Exit", f.Ini()), "0");
   std::string log = test::ReadText(f.Path("run.before/ZupoAp.log"));
-  EXPECT_NE(log.find("End: the run folder "), std::string::npos) << log;
+  EXPECT_TRUE(Holds(log, "End: the run folder ")) << log;
   EXPECT_FALSE(fs::exists(f.Path("run/ZupoAp.log")));
 }
 
@@ -226,7 +223,7 @@ TEST_F(CompanionLife, StartUpErrorIsLoggedWithItsKeyAndStopsTheRun) {
     IniWrite(f.Ini(), "Common", "Exit", "0");
     EXPECT_EQ(RunCompanion(opt), 1) << key;
     std::string log = test::ReadText(f.Path("run/ZupoAp.log")); // this start's error names its key
-    EXPECT_NE(log.substr(log.rfind("Start failed: ")).find(logged), std::string::npos) << log;
+    EXPECT_TRUE(Holds(log.substr(log.rfind("Start failed: ")), logged)) << log;
     EXPECT_EQ(ReadIniStr("Common", "Exit", f.Ini()), "1");
     IniWrite(f.Ini(), section, key, good);
   }

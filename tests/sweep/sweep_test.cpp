@@ -21,22 +21,20 @@ namespace fs = std::filesystem;
 namespace zupo {
 namespace {
 
-TEST(Grid, KeysTakeTheirOwnSpellingAndTheSectionTheRunReadsThemFrom) {
-  auto axes = ParseSets({"irate= 0.05 , 0.1", "gen_no=30", "DO_DIM=1"});
+// Keys take their own spelling and the section the run reads them from; the first key varies
+// slowest, replicates fastest, and seeds count up within their range.
+TEST(Grid, SetsAndTheirExpansion) {
+  auto axes = ParseSets({"irate= 0.05 , 0.1", "g_gap=5,10,20", "DO_DIM=1"});
   std::string seen;
   for (const SweepAxis& a : axes) seen += a.Section + "/" + a.Key + " ";
-  EXPECT_EQ(seen, "Stock_Market/Irate Traders/Gen_No Common/Do_Dim ");
-  EXPECT_EQ(axes[0].Values, (std::vector<std::string>{"0.05", "0.1"}));
+  EXPECT_EQ(seen, "Stock_Market/Irate Traders/G_Gap Common/Do_Dim ");
   // A symbol list keeps its backslashes; an empty value is a value.
   auto lists = ParseSets({"BinarySet=+\\-\\,+\\*\\", "Const_Item="});
   EXPECT_EQ(lists[0].Values, (std::vector<std::string>{"+\\-\\", "+\\*\\"}));
   EXPECT_EQ(lists[1].Values, (std::vector<std::string>{""}));
-}
 
-TEST(Grid, FirstKeySlowestReplicatesFastestSeedsCountUpWithinTheirRange) {
-  std::vector<SweepAxis> axes{{"Irate", "Stock_Market", {"0.05", "0.1"}},
-                              {"G_Gap", "Traders", {"5", "10", "20"}}};
-  std::string seen;
+  axes.pop_back();
+  seen = "";
   for (const GridRun& r : ExpandGrid(axes, 2, 100))
     seen += std::to_string(r.Index) + ":" + r.Values[0] + "/" + r.Values[1] + "/" +
             std::to_string(r.Replicate) + "/" + std::to_string(r.Seed) + " ";
