@@ -112,10 +112,8 @@ std::string Differences(const TempDir& a, const TempDir& b) {
   return out;
 }
 
-// A stand-in companion: it removes the signal files of generations from..until-1 as they come
-// and leaves the later ones. Library and Mape.txt are laid down before the run and never change,
-// so what the run computes does not depend on timing. Its future waits on, as the real companion
-// serves the last signal file after the run has ended.
+// A stand-in companion serving generations from..until-1 (its future waits on after the run, as
+// the real one does). Library and Mape.txt never change: what the run computes is timing-free.
 std::future<void> StandIn(const TempDir& d, int from, int until) {
   return std::async(std::launch::async, [dir = RunDir(d), from, until] {
     for (int g = from; g < until; ++g)
@@ -137,10 +135,9 @@ void PrepareLibraryRun(const TempDir& d) {
   test::WriteText(RunDir(d) + "/Mape.txt", mape);
 }
 
-// The writer thread waits for the companion in its place among the writes while the run computes
-// on. A stop at such a wait (Exit key or button) leaves exactly the files of a run that writes
-// directly, and the resumed runs end alike; so does a Mape.txt that cannot be read, an error
-// naming file and line though the generation that reads it first does not learn.
+// The writer thread waits for the companion among the writes while the run computes on. A stop at
+// such a wait (Exit key or button), or a bad Mape.txt (an error naming file and line), leaves
+// exactly the files of a run that writes directly, and the resumed runs end alike.
 TEST(CompanionEndToEnd, StopAtAWaitOrABadMapeLeavesTheFilesOfADirectRun) {
   for (const std::string way : {"Exit key", "Exit button", "bad Mape.txt"}) {
     SCOPED_TRACE(way);
@@ -153,8 +150,7 @@ TEST(CompanionEndToEnd, StopAtAWaitOrABadMapeLeavesTheFilesOfADirectRun) {
         test::WriteText(RunDir(*d) + "/Mape.txt", mape.replace(8 * 8, 6, "0.0x1!"));
       }
       RecordingHost host;
-      // Once the checkpoint of generation 13 is written, the run (or its writer) waits for the
-      // signal file of generation 12, which the stand-in leaves.
+      // From the checkpoint of generation 13 on, the run waits for the unserved Gen12.
       host.OnPump = [&, d] {
         if (badMape || host.Pressed || Key(*d, "Exit") == "1" || Key(*d, "Stop_No") != "13") return;
         if (way == "Exit key")

@@ -65,7 +65,7 @@ inline std::string RunDir(const TempDir& d) {
   return d / "run";
 }
 
-// A copy of the example run folder with some keys changed.
+// A copy of the example run folder with some keys changed (as a temporary folder: ExampleRun).
 inline void Prepare(const TempDir& d, const std::map<std::string, std::string>& keys) {
   fs::copy(ZUPO_SOURCE_DIR "/examples/default", d.Path(),
            fs::copy_options::recursive | fs::copy_options::overwrite_existing);
@@ -76,7 +76,6 @@ inline void Prepare(const TempDir& d, const std::map<std::string, std::string>& 
              k, v);
 }
 
-// A temporary copy of the example run folder with some keys changed.
 struct ExampleRun : TempDir {
   ExampleRun(std::initializer_list<std::pair<const char*, const char*>> keys) {
     Prepare(*this, {keys.begin(), keys.end()});
@@ -116,7 +115,6 @@ inline std::vector<std::vector<std::string>> Rows(const TempDir& d) {
   return rows;
 }
 
-// The generation numbers of the rows of Data1.txt, in file order.
 inline std::vector<int> RowGens(const TempDir& d) {
   std::vector<int> gens;
   for (const auto& row : Rows(d)) gens.push_back(std::stoi(row[0]));
@@ -179,7 +177,6 @@ inline bool Kill(pid_t pid) {
   return ExitStatus(pid) == -1;
 }
 
-// zupo-cli --seed seed --quiet on the folder.
 inline int Cli(const TempDir& d, const std::string& seed, bool wait = true) {
   return RunCli({"--seed", seed, "--quiet", d.Path()}, wait);
 }

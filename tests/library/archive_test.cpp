@@ -1,12 +1,10 @@
 // The library's archive (which models it keeps, where, in what form) and its error.
 #include <algorithm>
-#include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
 #include <tuple>
 
 #include "core/random.h"
-#include "core/real6.h"
 #include "learning/search.h"
 #include "library/archive.h"
 #include "library/keeper.h"
@@ -55,7 +53,7 @@ TEST(LibraryArchive, KeepsTheBestInPlaceAndTiesFavourTheLibraryThenTheEarlier) {
   EXPECT_EQ(e[495].Text, M("L495", 495));
 }
 
-TEST(LibraryArchive, TheSameModelIsKeptOnce) {
+TEST(LibraryArchive, TheSameModelIsKeptOnceAndUnreadableModelsStayOut) {
   LibraryEntries e;
   // The first text of each model (key) is kept, with its error; the entries repeat them, best
   // first.
@@ -65,13 +63,12 @@ TEST(LibraryArchive, TheSameModelIsKeptOnce) {
   EXPECT_EQ(RefreshLibrary(e, {"z:z:2.5"}, FakeJudge), 332);
   EXPECT_EQ(e[1].Text + e[2].Text + e[3].Text + e[4].Text + e[5].Text,
             "b:j:2a:k:3z:z:2.5b:j:2z:z:2.5");
-}
 
-TEST(LibraryArchive, UnreadableModelsStayOut) {
-  LibraryEntries e;
+  // Unreadable models stay out; an unreadable library entry is dropped and its number given to
+  // the next model.
+  e = {};
   RefreshLibrary(e, {"bad", "ok:ok:4", "bad"}, FakeJudge);
   for (int w = 1; w <= MaxTraders; ++w) ASSERT_EQ(e[w].Text, "ok:ok:4") << w;
-  // An unreadable library entry is dropped and its number given to the next model.
   e[2].Text = "bad";
   EXPECT_EQ(RefreshLibrary(e, {"n:n:9"}, FakeJudge), 250);
   EXPECT_EQ(e[2].Text, "n:n:9");

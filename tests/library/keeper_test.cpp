@@ -1,6 +1,4 @@
-// The companion: its work for one generation and its life (lock, signal files, ends), on copies
-// of the example run folder.
-#include <functional>
+// The companion: its work for one generation and its life (lock, signal files, ends).
 #include <future>
 #include <gtest/gtest.h>
 #include <set>
@@ -67,8 +65,7 @@ TEST(LibraryKeeper, FirstGenerationFillsTheLibraryTheRunReadsNext) {
   ReadWindowFiles(sim);
   std::vector<double> errors;
   for (int w = 1; w <= MaxTraders; ++w) {
-    std::string text = test::ReadText(f.Library(500 + w));
-    sim.ModelList = ParseModelText(sim.S, "m", text);
+    sim.ModelList = ParseModelText(sim.S, "m", test::ReadText(f.Library(500 + w)));
     double e = LibraryMape(MapeScore(sim, w));
     ASSERT_EQ(mape.substr((w - 1) * 24, 24), FormatSci23(e).substr(1) + "\r\n") << "entry " << w;
     errors.push_back(e);

@@ -2,7 +2,6 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <set>
 #include <sstream>
@@ -107,9 +106,9 @@ TEST(SweepEndToEnd, InterruptedStudyResumesAndCollectsEveryRunOnceWithOneRunner)
   int resumed = 0;
   for (const ManifestRow& r : study.Runs) {
     SCOPED_TRACE(r.Id);
-    std::string log = test::ReadText(study.LogFile(r));
     int attempts = 0;
-    for (const std::string& l : Lines(log)) attempts += l.rfind("== ", 0) == 0;
+    for (const std::string& l : Lines(test::ReadText(study.LogFile(r))))
+      attempts += l.rfind("== ", 0) == 0;
     // A run finished before the kill is not run again.
     EXPECT_TRUE(before.count(r.Id) ? attempts == 1 : attempts >= 1) << attempts;
     resumed += attempts > 1;

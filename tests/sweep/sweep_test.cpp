@@ -1,5 +1,4 @@
-// The grid of a study, the folders and files that plan it, the state of its runs and what is
-// collected from them.
+// The grid of a study, the files that plan it, the state of its runs and what is collected.
 #include "sweep/collect.h"
 #include "sweep/grid.h"
 #include "sweep/plan.h"
@@ -7,12 +6,10 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "core/errors.h"
 #include "core/ini.h"
 #include "testutil.h"
 
@@ -45,8 +42,7 @@ TEST(Grid, SetsAndTheirExpansion) {
   auto reps = ExpandGrid({}, 3, 0);
   ASSERT_EQ(reps.size(), 3u);
   EXPECT_EQ(reps[2].Seed, 2u);
-  // Seeds stay in the range of a run's seed; run ids have four digits, or as many as the last
-  // run needs.
+  // Seeds stay in a run's range; run ids have four digits, or as many as the last run needs.
   EXPECT_EQ(ExpandGrid(axes, 1, 4294967290ull).back().Seed, 4294967295u);
   EXPECT_THROW(ExpandGrid(axes, 1, 4294967291ull), RunError);
   EXPECT_THROW(ExpandGrid(axes, 0, 1), RunError);
@@ -79,8 +75,7 @@ public:
   PlanOptions opt_;
 };
 
-// Each run is a configured copy named by the study's files; an empty study folder is used as it
-// is.
+// Each run is a configured copy named by the study's files; an empty study folder is used.
 TEST_F(PlanTest, EachRunIsAConfiguredCopyAndEveryRefusalWritesNothing) {
   fs::create_directory(study_);
   opt_.ReportFrom = 200;
@@ -330,13 +325,11 @@ TEST(Collect, EachStatisticAgainstEachKeyIsMeanAndSdOverReplicates) {
   EXPECT_DOUBLE_EQ(bySet.Series[0].Mean[1], 90);
   EXPECT_EQ(ChartFile(bySet), "charts/BinarySet-price_mean.png");
 
-  std::string html = StudyHtml(study, runs, stats, std::vector<bool>(stats.size(), true));
-  EXPECT_NE(html.find("<td>0.05</td><td>30</td><td>+\\</td><td>2</td><td>2</td><td>102 &plusmn; "
-                      "2.82843</td>"),
-            std::string::npos);
-  EXPECT_NE(html.find("8 runs: 7 finished, 0 running, 1 stopped, 0 failed, 0 not started"),
-            std::string::npos);
-  EXPECT_NE(html.find("1 = +\\; 2 = *\\;"), std::string::npos);
+  const std::string html = StudyHtml(study, runs, stats, std::vector<bool>(stats.size(), true));
+  for (const char* part :
+       {"<td>0.05</td><td>30</td><td>+\\</td><td>2</td><td>2</td><td>102 &plusmn; 2.82843</td>",
+        "8 runs: 7 finished, 0 running, 1 stopped, 0 failed, 0 not started", "1 = +\\; 2 = *\\;"})
+    EXPECT_NE(html.find(part), std::string::npos) << part;
 }
 
 TEST(Collect, SummaryRowsJoinManifestStateAndReport) {
