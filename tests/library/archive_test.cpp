@@ -112,9 +112,8 @@ class Scoring : public ::testing::Test {
 protected:
   void SetUp() override {
     test::DefaultSymbols(sim);
-    sim.P.Theta1 = Round6(0.5L);
-    sim.P.Theta2 = Round6(0.0001L);
-    sim.P.MaxExp = 10000;
+    std::tie(sim.P.Theta1, sim.P.Theta2, sim.P.MaxExp) =
+        std::tuple(Round6(0.5L), Round6(0.0001L), 10000);
     for (int t = 1; t <= DimLen; ++t) Slide();
   }
   // One generation: the windows move one place down and take a new value at the end.

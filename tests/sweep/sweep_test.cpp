@@ -9,6 +9,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <tuple>
 
 #include "core/ini.h"
 #include "testutil.h"
@@ -156,8 +157,7 @@ TEST(PlanFiles, JobLinesQuoteWhatTheShellWouldSplit) {
                          {"", "''"}})
     EXPECT_EQ(ShellQuote(in), out) << in;
   PlanOptions opt;
-  opt.Cli = "/opt/zupo/zupo-cli";
-  opt.Report = false;
+  std::tie(opt.Cli, opt.Report) = std::tuple("/opt/zupo/zupo-cli", false);
   EXPECT_EQ(JobLine(opt, 7, "/data/a b/runs/0003"),
             "/opt/zupo/zupo-cli --seed 7 --quiet '/data/a b/runs/0003'\n");
 }
@@ -172,15 +172,12 @@ TEST(PlanFiles, SlurmScriptIsAnArrayOverTheJobs) {
       "# submitting this script again resumes an interrupted study.\n"
       "exec /bin/sh /data/st/task.sh \"$((SLURM_ARRAY_TASK_ID + 1))\"\n";
   EXPECT_EQ(SbatchText(s, "/data/st", 8), expected);
-  s.Limit = 0;
-  s.Time = "2:00:00";
-  s.Mem = "500M";
-  s.Partition = "short";
-  std::string t = SbatchText(s, "/data/st", 12000);
-  EXPECT_NE(t.find("#SBATCH --array=0-11999\n"), std::string::npos) << t;
-  EXPECT_NE(t.find("#SBATCH --time=2:00:00\n#SBATCH --mem=500M\n#SBATCH --partition=short\n"
-                   "#SBATCH --output=/data/st/logs/slurm-%A_%5a.out\n"),
-            std::string::npos);
+  std::tie(s.Limit, s.Time, s.Mem, s.Partition) = std::tuple(0, "2:00:00", "500M", "short");
+  const std::string t = SbatchText(s, "/data/st", 12000);
+  for (const char* part : {"#SBATCH --array=0-11999\n",
+                           "#SBATCH --time=2:00:00\n#SBATCH --mem=500M\n#SBATCH --partition=short\n"
+                           "#SBATCH --output=/data/st/logs/slurm-%A_%5a.out\n"})
+    EXPECT_NE(t.find(part), std::string::npos) << t;
 }
 
 // task.sh runs one line of jobs.txt, records its exit status and skips a finished run.
@@ -266,9 +263,7 @@ TEST(Status, TheRunsFilesAndTheLastExitStatusGiveItsState) {
 // A report row whose price_mean and ret_sd are the given texts.
 std::vector<std::string> Report(const std::string& priceMean, const std::string& retSd) {
   std::vector<std::string> row(ReportColumns().size(), "1");
-  row[0] = "/s/runs/x";
-  row[5] = priceMean;
-  row[10] = retSd;
+  std::tie(row[0], row[5], row[10]) = std::tuple("/s/runs/x", priceMean, retSd);
   return row;
 }
 
@@ -276,9 +271,8 @@ CollectedRun Collected(const std::string& id, std::vector<std::string> values, i
                        JobState state, std::vector<std::string> report) {
   CollectedRun r;
   r.Run = {id, "runs/" + id, std::move(values), rep, static_cast<uint32_t>(100 + rep)};
-  r.Status.State = state;
-  r.Status.ExitStatus = state == JobState::Finished ? 0 : -1;
-  r.Status.Generations = 30;
+  std::tie(r.Status.State, r.Status.ExitStatus, r.Status.Generations) =
+      std::tuple(state, state == JobState::Finished ? 0 : -1, 30);
   r.Report = std::move(report);
   return r;
 }
