@@ -37,7 +37,8 @@ void ExpectLagsFollowThePrices(const TempDir& d) {
         << "lag " << k;
 }
 
-TEST(EndToEnd, FreshRunWritesCheckpointsLibraryFoldersAndLog) {
+// (The log a run shows is checked in the window's test.)
+TEST(EndToEnd, FreshRunWritesCheckpointsAndLibraryFolders) {
   ExampleRun d({{"Gen_No", "4"}, {"G_Gap", "3"}});
   RecordingHost host;
   RunResult r = RunIn(d, host);
@@ -53,11 +54,6 @@ TEST(EndToEnd, FreshRunWritesCheckpointsLibraryFoldersAndLog) {
   for (int digit = 0; digit <= 9; ++digit)
     EXPECT_TRUE(fs::is_directory(d / ("lib/" + std::to_string(digit))));
 
-  // The log: the first line replaced, then numbered lines.
-  EXPECT_EQ(host.FirstLine, "Processing Generation        1 ");
-  ASSERT_EQ(host.Log.size(), 7u);
-  EXPECT_EQ(host.Log[0].rfind("1: P(t+1) =  ", 0), 0u);
-  EXPECT_EQ(host.Log[1], "2: Processing Generation     2");
   EXPECT_EQ(host.Points.size(), 4u);
   EXPECT_TRUE(host.Warnings.empty());
 }

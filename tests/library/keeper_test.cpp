@@ -184,8 +184,7 @@ TEST_F(CompanionLife, EndsWhenItsRunFolderIsReplaced) {
 TEST_F(CompanionLife, StartUpErrorIsLoggedWithItsKeyAndStopsTheRun) {
   const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
       {"Traders", "Theta1", "half", "[Traders] Theta1: \"half\" is not a valid number"},
-      {"Common", "DimB_File", "", "DimB_File"},
-      {"Traders", "DepthLimit", "deep", "DepthLimit"}};
+      {"Common", "DimB_File", "", "DimB_File"}};
   for (const auto& [section, key, bad, logged] : cases) {
     std::string good = ReadIniStr(section, key, f.Ini());
     IniWrite(f.Ini(), section, key, bad);

@@ -14,7 +14,6 @@ using namespace e2e;
 using Steady = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// The Exit key and button and the stop at a wait are tested with whole runs (CompanionEndToEnd).
 class CompanionSide : public ::testing::Test {
 protected:
   void SetUp() override {
