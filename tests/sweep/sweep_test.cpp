@@ -55,12 +55,9 @@ class PlanTest : public ::testing::Test {
 public:
   void SetUp() override {
     fs::copy(ZUPO_SOURCE_DIR "/examples/default", base_, fs::copy_options::recursive);
-    opt_.BaseDir = base_;
-    opt_.StudyDir = study_;
-    opt_.Cli = ZUPO_CLI;
+    std::tie(opt_.BaseDir, opt_.StudyDir, opt_.Cli, opt_.Replicates, opt_.Seed) =
+        std::tuple(base_, study_, ZUPO_CLI, 2, 40);
     opt_.Sets = {"Irate=0.05,0.1", "G_Gap=5"};
-    opt_.Replicates = 2;
-    opt_.Seed = 40;
   }
   // Every path under the test's folder.
   std::vector<std::string> Entries() const {
