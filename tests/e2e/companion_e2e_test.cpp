@@ -1,5 +1,5 @@
 // Whole runs of zupo-cli with the real companion ZupoAp (built beside it) keeping the library.
-#include <atomic>
+#include <future>
 #include <gtest/gtest.h>
 
 #include "core/format.h"
@@ -11,6 +11,7 @@ namespace zupo {
 namespace {
 
 using namespace e2e;
+using namespace std::chrono_literals;
 
 // The generations of the "Generation <g>:" lines of ZupoAp.log.
 std::vector<int> LoggedGens(const TempDir& d) {
@@ -33,8 +34,7 @@ bool GoneWithin(pid_t pid, int seconds) {
 
 // Byte for byte, what the companion writes is checked by the seeded run with the library.
 TEST(CompanionEndToEnd, LibraryRunFinishesWithTheRealCompanion) {
-  TempDir d;
-  Prepare(d, {{"LibraryProb", "30"}, {"G_Gap", "5"}, {"Gen_No", "60"}});
+  ExampleRun d({{"LibraryProb", "30"}, {"G_Gap", "5"}, {"Gen_No", "60"}});
   ASSERT_EQ(Cli(d, "5"), 0);
   EXPECT_EQ(RowGens(d), Range(1, 60));
   // Library tries from generation 3 on, in every learning generation (6, 11, ...) and only there.
@@ -51,8 +51,7 @@ TEST(CompanionEndToEnd, LibraryRunFinishesWithTheRealCompanion) {
 }
 
 TEST(CompanionEndToEnd, KilledRunLeavesNoCompanionAndResumesServed) {
-  TempDir d;
-  Prepare(d, {{"LibraryProb", "30"}, {"G_Gap", "5"}, {"Gen_No", "60"}});
+  ExampleRun d({{"LibraryProb", "30"}, {"G_Gap", "5"}, {"Gen_No", "60"}});
   pid_t run = Cli(d, "3", false);
   WaitForRows(d, 25);
   pid_t first = CompanionPid(d);
@@ -71,8 +70,7 @@ TEST(CompanionEndToEnd, KilledRunLeavesNoCompanionAndResumesServed) {
 
 // Every try a library try from generation 3 on, so that any success adopts a library model.
 TEST(CompanionEndToEnd, CtrlCWhileWaitingStopsWithACheckpointAndLibraryModelsAreAdopted) {
-  TempDir d;
-  Prepare(d, {{"LibraryProb", "100"}, {"G_Gap", "5"}, {"Gen_No", "40"}});
+  ExampleRun d({{"LibraryProb", "100"}, {"G_Gap", "5"}, {"Gen_No", "40"}});
   pid_t run = Cli(d, "6", false);
   WaitForRows(d, 10);
   pid_t companion = CompanionPid(d);
@@ -114,36 +112,19 @@ std::string Differences(const TempDir& a, const TempDir& b) {
   return out;
 }
 
-// A stand-in companion on a thread of the test: it removes the signal files of generations
-// from..until-1 as they come and leaves the later ones. Library and Mape.txt are laid down before
-// the run and never change, so what the run computes does not depend on timing.
-class StandIn {
-public:
-  StandIn(const TempDir& d, int from, int until)
-      : thread_([this, dir = RunDir(d), from, until] {
-          for (int g = from; g < until && !done_;)
-            if (fs::remove(dir + "/Gen" + std::to_string(g)))
-              ++g;
-            else
-              std::this_thread::sleep_for(std::chrono::microseconds(200));
-          served_ = true;
-        }) {}
-  // As the real companion serves the last signal file after the run has ended.
-  ~StandIn() {
-    Within(std::chrono::seconds(5), [this] { return served_.load(); });
-    done_ = true;
-    thread_.join();
-  }
-
-private:
-  std::atomic<bool> done_{false}, served_{false};
-  std::thread thread_;
-};
+// A stand-in companion serving generations from..until-1 (its future waits on after the run, as
+// the real one does). Library and Mape.txt never change: what the run computes is timing-free.
+std::future<void> StandIn(const TempDir& d, int from, int until) {
+  return std::async(std::launch::async, [dir = RunDir(d), from, until] {
+    for (int g = from; g < until; ++g)
+      Within(
+          60s, [&] { return fs::remove(dir + "/Gen" + std::to_string(g)); }, 200us);
+  });
+}
 
 // The example with LibraryProb 30 and G_Gap 3, its library the population of a short run.
 void PrepareLibraryRun(const TempDir& d) {
-  TempDir first;
-  Prepare(first, {{"Gen_No", "2"}}); // both halves of the population are written
+  ExampleRun first({{"Gen_No", "2"}}); // both halves of the population are written
   ASSERT_EQ(EndOf(first), RunEnd::Finished);
   Prepare(d, {{"LibraryProb", "30"}, {"G_Gap", "3"}, {"Gen_No", "20"}});
   fs::create_directory(d / "lib");
@@ -154,10 +135,9 @@ void PrepareLibraryRun(const TempDir& d) {
   test::WriteText(RunDir(d) + "/Mape.txt", mape);
 }
 
-// The writer thread waits for the companion in its place among the writes while the run computes
-// on. A stop at such a wait (Exit key or button) leaves exactly the files of a run that writes
-// directly, and the resumed runs end alike; so does a Mape.txt that cannot be read, an error
-// naming file and line though the generation that reads it first does not learn.
+// The writer thread waits for the companion among the writes while the run computes on. A stop at
+// such a wait (Exit key or button), or a bad Mape.txt (an error naming file and line), leaves
+// exactly the files of a run that writes directly, and the resumed runs end alike.
 TEST(CompanionEndToEnd, StopAtAWaitOrABadMapeLeavesTheFilesOfADirectRun) {
   for (const std::string way : {"Exit key", "Exit button", "bad Mape.txt"}) {
     SCOPED_TRACE(way);
@@ -170,8 +150,7 @@ TEST(CompanionEndToEnd, StopAtAWaitOrABadMapeLeavesTheFilesOfADirectRun) {
         test::WriteText(RunDir(*d) + "/Mape.txt", mape.replace(8 * 8, 6, "0.0x1!"));
       }
       RecordingHost host;
-      // Once the checkpoint of generation 13 is written, the run (or its writer) waits for the
-      // signal file of generation 12, which the stand-in leaves.
+      // From the checkpoint of generation 13 on, the run waits for the unserved Gen12.
       host.OnPump = [&, d] {
         if (badMape || host.Pressed || Key(*d, "Exit") == "1" || Key(*d, "Stop_No") != "13") return;
         if (way == "Exit key")
@@ -179,12 +158,11 @@ TEST(CompanionEndToEnd, StopAtAWaitOrABadMapeLeavesTheFilesOfADirectRun) {
         else
           host.Pressed = true;
       };
-      StandIn companion(*d, 1, badMape ? 2 : 12); // generation 2 reads Mape.txt first
+      auto companion = StandIn(*d, 1, badMape ? 2 : 12); // generation 2 reads Mape.txt first
       RunResult r = RunIn(*d, host, 11, d == &queued);
       if (badMape) {
         EXPECT_EQ(r.End, RunEnd::Failed);
-        EXPECT_NE(r.Message.find("Mape.txt line 9: \"0.0x1!\" is not a number"), std::string::npos)
-            << r.Message;
+        EXPECT_TRUE(Holds(r.Message, "Mape.txt line 9: \"0.0x1!\" is not a number")) << r.Message;
         continue;
       }
       EXPECT_EQ(r.End, RunEnd::Stopped) << r.Message;
@@ -202,7 +180,7 @@ TEST(CompanionEndToEnd, StopAtAWaitOrABadMapeLeavesTheFilesOfADirectRun) {
     if (badMape) continue;
 
     for (const TempDir* d : {&direct, &queued}) {
-      StandIn companion(*d, 12, 20);
+      auto companion = StandIn(*d, 12, 20);
       RecordingHost host;
       RunResult r = RunIn(*d, host, 11, d == &queued);
       EXPECT_EQ(r.End, RunEnd::Finished) << r.Message;

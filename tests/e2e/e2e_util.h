@@ -65,7 +65,7 @@ inline std::string RunDir(const TempDir& d) {
   return d / "run";
 }
 
-// A copy of the example run folder with some keys changed.
+// A copy of the example run folder with some keys changed (as a temporary folder: ExampleRun).
 inline void Prepare(const TempDir& d, const std::map<std::string, std::string>& keys) {
   fs::copy(ZUPO_SOURCE_DIR "/examples/default", d.Path(),
            fs::copy_options::recursive | fs::copy_options::overwrite_existing);
@@ -75,6 +75,12 @@ inline void Prepare(const TempDir& d, const std::map<std::string, std::string>& 
                                                                                  : "Common",
              k, v);
 }
+
+struct ExampleRun : TempDir {
+  ExampleRun(std::initializer_list<std::pair<const char*, const char*>> keys) {
+    Prepare(*this, {keys.begin(), keys.end()});
+  }
+};
 
 inline RunResult RunIn(const TempDir& d, RecordingHost& host, uint32_t seed = 11,
                        bool writerThread = true) {
@@ -109,7 +115,6 @@ inline std::vector<std::vector<std::string>> Rows(const TempDir& d) {
   return rows;
 }
 
-// The generation numbers of the rows of Data1.txt, in file order.
 inline std::vector<int> RowGens(const TempDir& d) {
   std::vector<int> gens;
   for (const auto& row : Rows(d)) gens.push_back(std::stoi(row[0]));
@@ -130,6 +135,10 @@ bool Within(std::chrono::milliseconds limit, F cond,
     if (cond()) return true;
     if (std::chrono::steady_clock::now() >= until) return false;
   }
+}
+
+inline bool Holds(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
 }
 
 inline int CountLines(const std::string& text) {
@@ -168,7 +177,6 @@ inline bool Kill(pid_t pid) {
   return ExitStatus(pid) == -1;
 }
 
-// zupo-cli --seed seed --quiet on the folder.
 inline int Cli(const TempDir& d, const std::string& seed, bool wait = true) {
   return RunCli({"--seed", seed, "--quiet", d.Path()}, wait);
 }

@@ -1,13 +1,10 @@
-// The library's archive (which models it keeps, where, in what form) and the error it keeps them
-// by.
+// The library's archive (which models it keeps, where, in what form) and its error.
 #include <algorithm>
-#include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
 #include <tuple>
 
 #include "core/random.h"
-#include "core/real6.h"
 #include "learning/search.h"
 #include "library/archive.h"
 #include "library/keeper.h"
@@ -38,8 +35,7 @@ LibraryEntries FullLibrary() {
 
 TEST(LibraryArchive, KeepsTheBestInPlaceAndTiesFavourTheLibraryThenTheEarlier) {
   LibraryEntries e = FullLibrary();
-  // Newcomers with errors 100.5, 200.5, 300.5, 400.5, 500.5, 600.5 and 700.5: the first four
-  // push out L497..L500 (the worst four); 500.5 and worse stay out.
+  // The four best newcomers push out L497..L500; 500.5 and worse stay out.
   std::vector<std::string> pop;
   for (double err : {300.5, 100.5, 600.5, 200.5, 400.5, 700.5, 500.5})
     pop.push_back(M("P" + std::to_string(int(err)), err));
@@ -49,33 +45,30 @@ TEST(LibraryArchive, KeepsTheBestInPlaceAndTiesFavourTheLibraryThenTheEarlier) {
   for (int w = 497; w <= 500; ++w)
     EXPECT_EQ(e[w].Text, M("P" + std::to_string(w - 496) + "00", (w - 496) * 100 + 0.5));
   EXPECT_EQ(e[500].Mape, 400.5);
-  // L496, now the worst, ties with two newcomers: it stays. Two newcomers tie for the one place
-  // that L496 leaves: the first of them takes it.
+  // L496, now the worst, stays against newcomers of its error; of two newcomers that tie for its
+  // place, the first takes it.
   EXPECT_EQ(RefreshLibrary(e, {"x:x:496", "y:y:496"}, FakeJudge), 0);
   EXPECT_EQ(RefreshLibrary(e, {"p:p:495.5", "q:q:495.5"}, FakeJudge), 1);
   EXPECT_EQ(e[496].Text, "p:p:495.5");
   EXPECT_EQ(e[495].Text, M("L495", 495));
 }
 
-TEST(LibraryArchive, TheSameModelIsKeptOnce) {
+TEST(LibraryArchive, TheSameModelIsKeptOnceAndUnreadableModelsStayOut) {
   LibraryEntries e;
-  // Three texts of model "k" (same key), the best one coming last; and model "j" twice.
+  // The first text of each model (key) is kept, with its error; the entries repeat them, best
+  // first.
   RefreshLibrary(e, {"a:k:3", "b:j:2", "c:k:1", "b:j:2", "d:k:0.5"}, FakeJudge);
-  // The first text of each model is kept, with the error it was judged with: k (3), j (2).
-  // With two distinct models, the 500 entries repeat them, best first.
   EXPECT_EQ(e[1].Text + e[2].Text + e[3].Text + e[500].Text, "b:j:2a:k:3b:j:2a:k:3");
-  // Judged again as the library, the repeated entries count once and give back their entries
-  // to the newcomer; nothing else moves.
+  // Judged again, the repeated entries count once and give their places to the newcomer.
   EXPECT_EQ(RefreshLibrary(e, {"z:z:2.5"}, FakeJudge), 332);
   EXPECT_EQ(e[1].Text + e[2].Text + e[3].Text + e[4].Text + e[5].Text,
             "b:j:2a:k:3z:z:2.5b:j:2z:z:2.5");
-}
 
-TEST(LibraryArchive, UnreadableModelsStayOut) {
-  LibraryEntries e;
+  // Unreadable models stay out; an unreadable library entry is dropped and its number given to
+  // the next model.
+  e = {};
   RefreshLibrary(e, {"bad", "ok:ok:4", "bad"}, FakeJudge);
   for (int w = 1; w <= MaxTraders; ++w) ASSERT_EQ(e[w].Text, "ok:ok:4") << w;
-  // An unreadable library entry is dropped and its number given to the next model.
   e[2].Text = "bad";
   EXPECT_EQ(RefreshLibrary(e, {"n:n:9"}, FakeJudge), 250);
   EXPECT_EQ(e[2].Text, "n:n:9");
@@ -119,9 +112,8 @@ class Scoring : public ::testing::Test {
 protected:
   void SetUp() override {
     test::DefaultSymbols(sim);
-    sim.P.Theta1 = Round6(0.5L);
-    sim.P.Theta2 = Round6(0.0001L);
-    sim.P.MaxExp = 10000;
+    std::tie(sim.P.Theta1, sim.P.Theta2, sim.P.MaxExp) =
+        std::tuple(Round6(0.5L), Round6(0.0001L), 10000);
     for (int t = 1; t <= DimLen; ++t) Slide();
   }
   // One generation: the windows move one place down and take a new value at the end.
@@ -137,10 +129,9 @@ protected:
   Rng rng{12345};
 };
 
-// The scorer gives MapeScore's value bit for bit as the windows slide, stay, or change. The
-// newest forecast taken ahead (on the windows slid by one) is used when the windows did slide by
-// one and left unused otherwise; the windows are given back unchanged. A slide costs one
-// evaluation per model.
+// The scorer gives MapeScore's value bit for bit as the windows slide, stay, or change, with or
+// without forecasts taken ahead (which leave the windows unchanged); a slide costs one evaluation
+// per model.
 TEST_F(Scoring, EqualsMapeScoreBitForBitWithAndWithoutForecastsAhead) {
   const char* texts[] = {"X01",      "Y01X10*",    "X01SINR(1000000.00 )*COS", "X02Y01%LOG",
                          "R(0.00 )", "Y01EXPX02-", "X03ABSSQRTY02+X01%"};
@@ -148,9 +139,8 @@ TEST_F(Scoring, EqualsMapeScoreBitForBitWithAndWithoutForecastsAhead) {
   for (const char* t : texts) models.push_back(ParseModelText(sim.S, "m", t));
   std::vector<MapeScorer::Memo> memos(models.size());
   MapeScorer scorer;
-  // Per generation: the windows slide (s), stay (=), change at position 50 (x) or 110 (y); A
-  // takes the forecasts ahead before the next generation ("Ass": the second slide must not use
-  // them).
+  // Per generation: the windows slide (s), stay (=), change at 50 (x) or 110 (y); A takes the
+  // forecasts ahead ("Ass": the second slide must not use them).
   const char* steps = "sss=sxssAsAs=AyAssAsAsAs";
   for (const char* s = steps; *s; ++s) {
     if (*s == 'A') {

@@ -1,29 +1,19 @@
 // The run's side of the companion: Mape.txt, the wait for the signal file, the restart.
-#include <chrono>
-#include <fcntl.h>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/file.h>
-#include <thread>
 #include <tuple>
-#include <unistd.h>
 
-#include "core/errors.h"
 #include "core/format.h"
-#include "core/ini.h"
 #include "e2e/e2e_util.h"
 #include "run/companion.h"
 
 namespace zupo {
 namespace {
 
-namespace fs = std::filesystem;
-using test::RecordingHost;
-using test::TempDir;
+using namespace e2e;
 using Steady = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// The Exit key and button and the stop at a wait are tested with whole runs (CompanionEndToEnd).
 class CompanionSide : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -47,9 +37,11 @@ protected:
   const std::string signal = d / "run/Gen9";
 };
 
-std::string MapeLines(int n) {
+// n lines of errors 0.5, 1.0, ...; line bad holds text instead.
+std::string MapeLines(int n, int bad = 0, const std::string& text = "") {
   std::string s;
-  for (int w = 1; w <= n; ++w) s += FormatFixed(w * 0.5L, 0, 3) + "  trailing text\r\n";
+  for (int w = 1; w <= n; ++w)
+    s += (w == bad ? text : FormatFixed(w * 0.5L, 0, 3) + "  trailing text") + "\r\n";
   return s;
 }
 
@@ -57,17 +49,11 @@ TEST_F(CompanionSide, MapeIsReadToTheLastLineAndABadOneNamesFileAndLine) {
   test::WriteText(Run("Mape.txt"), MapeLines(500));
   ASSERT_TRUE(ReadMape(sim, host));
   EXPECT_EQ(std::tuple(sim.R.Mape[1], sim.R.Mape[500]), std::tuple(0.5, 250.0));
-  std::string lines = MapeLines(500);
-  auto replaceLine = [&](int w, const std::string& text) {
-    size_t b = 0;
-    for (int k = 1; k < w; ++k) b = lines.find("\r\n", b) + 2;
-    return lines.substr(0, b) + text + lines.substr(lines.find("\r\n", b));
-  };
   const std::pair<std::string, std::string> cases[] = {
       {MapeLines(499), "Mape.txt line 500: missing (500 error values expected, 499 found)"},
       {"", "Mape.txt line 1: missing"},
-      {replaceLine(3, ""), "Mape.txt line 3: \"\" is not a number"},
-      {replaceLine(500, "1e40"), "Mape.txt line 500: 1e40 is out of range"},
+      {MapeLines(500, 3), "Mape.txt line 3: \"\" is not a number"},
+      {MapeLines(500, 500, "1e40"), "Mape.txt line 500: 1e40 is out of range"},
   };
   for (const auto& [text, expected] : cases) {
     test::WriteText(Run("Mape.txt"), text);
@@ -75,11 +61,10 @@ TEST_F(CompanionSide, MapeIsReadToTheLastLineAndABadOneNamesFileAndLine) {
   }
 }
 
-// A companion gone is started again once the limit has passed, with one warning; one that
-// holds its lock is alive and is waited for, without a word. A finished run does not wait for
-// the last service when nobody holds the lock (the wait for a live companion is tested with
-// whole runs).
-TEST_F(CompanionSide, CompanionGoneIsStartedAgainAfterTheLimit) {
+// A companion that holds its lock is alive and is waited for, without a word; once gone it is
+// started again after the limit, with one warning. A finished run does not wait for the last
+// service when nobody holds the lock.
+TEST_F(CompanionSide, LiveCompanionIsWaitedForAndOneGoneStartedAgainAfterTheLimit) {
   auto start = Steady::now();
   AwaitLastService(sim, host, signal);
   EXPECT_LT(Steady::now() - start, 1s);
@@ -87,35 +72,31 @@ TEST_F(CompanionSide, CompanionGoneIsStartedAgainAfterTheLimit) {
   FakeCompanion();
   CompanionLink link{d.Path(), sim.IniFileName};
   link.RestartAfter = 300ms;
+  int fd = ::open(Run(CompanionLockName).c_str(), O_RDWR | O_CREAT, 0644);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0); // as a live companion holds it
+  std::thread serve([this] {
+    std::this_thread::sleep_for(600ms);
+    fs::remove(signal);
+  });
+  start = Steady::now();
+  WaitForCompanion(sim, host, signal, &link);
+  EXPECT_GE(Steady::now() - start, 600ms);
+  serve.join();
+  ::close(fd);
+  EXPECT_FALSE(fs::exists(d / "started.txt"));
+  EXPECT_TRUE(host.Warnings.empty());
+
+  test::WriteText(signal, "");
   start = Steady::now();
   WaitForCompanion(sim, host, signal, &link);
   EXPECT_GE(Steady::now() - start, 300ms);
   EXPECT_FALSE(sim.R.ExitRequested);
   ASSERT_EQ(host.Warnings.size(), 1u);
-  EXPECT_NE(host.Warnings[0].find(signal), std::string::npos) << host.Warnings[0];
+  EXPECT_TRUE(Holds(host.Warnings[0], signal)) << host.Warnings[0];
   // Started in the folder of Zupo.ini, without arguments, told which run it serves.
   std::string real = fs::canonical(d.Path()).string();
   EXPECT_EQ(test::ReadText(d / "started.txt"),
             real + "\n" + real + "/Zupo.ini\n0\n" + std::to_string(::getpid()) + "\n");
-}
-
-TEST_F(CompanionSide, LiveCompanionHoldingTheLockIsWaitedFor) {
-  FakeCompanion();
-  int fd = ::open(Run(CompanionLockName).c_str(), O_RDWR | O_CREAT, 0644);
-  ASSERT_EQ(::flock(fd, LOCK_EX), 0); // as a live companion holds it
-  CompanionLink link{d.Path(), sim.IniFileName};
-  link.RestartAfter = 50ms;
-  auto start = Steady::now();
-  std::thread serve([this] {
-    std::this_thread::sleep_for(400ms);
-    fs::remove(signal);
-  });
-  WaitForCompanion(sim, host, signal, &link);
-  EXPECT_GE(Steady::now() - start, 400ms);
-  serve.join();
-  ::close(fd);
-  EXPECT_FALSE(fs::exists(d / "started.txt"));
-  EXPECT_TRUE(host.Warnings.empty());
 }
 
 TEST_F(CompanionSide, LaunchClearsSignalFilesOfAnEarlierRun) {

@@ -1,5 +1,4 @@
-// The grid of a study, the folders and files that plan it, the state of its runs and what is
-// collected from them.
+// The grid of a study, the files that plan it, the state of its runs and what is collected.
 #include "sweep/collect.h"
 #include "sweep/grid.h"
 #include "sweep/plan.h"
@@ -7,12 +6,11 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <tuple>
 
-#include "core/errors.h"
 #include "core/ini.h"
 #include "testutil.h"
 
@@ -21,22 +19,20 @@ namespace fs = std::filesystem;
 namespace zupo {
 namespace {
 
-TEST(Grid, KeysTakeTheirOwnSpellingAndTheSectionTheRunReadsThemFrom) {
-  auto axes = ParseSets({"irate= 0.05 , 0.1", "gen_no=30", "DO_DIM=1"});
+// Keys take their own spelling and the section the run reads them from; the first key varies
+// slowest, replicates fastest, and seeds count up within their range.
+TEST(Grid, SetsAndTheirExpansion) {
+  auto axes = ParseSets({"irate= 0.05 , 0.1", "g_gap=5,10,20", "DO_DIM=1"});
   std::string seen;
   for (const SweepAxis& a : axes) seen += a.Section + "/" + a.Key + " ";
-  EXPECT_EQ(seen, "Stock_Market/Irate Traders/Gen_No Common/Do_Dim ");
-  EXPECT_EQ(axes[0].Values, (std::vector<std::string>{"0.05", "0.1"}));
+  EXPECT_EQ(seen, "Stock_Market/Irate Traders/G_Gap Common/Do_Dim ");
   // A symbol list keeps its backslashes; an empty value is a value.
   auto lists = ParseSets({"BinarySet=+\\-\\,+\\*\\", "Const_Item="});
   EXPECT_EQ(lists[0].Values, (std::vector<std::string>{"+\\-\\", "+\\*\\"}));
   EXPECT_EQ(lists[1].Values, (std::vector<std::string>{""}));
-}
 
-TEST(Grid, FirstKeySlowestReplicatesFastestSeedsCountUpWithinTheirRange) {
-  std::vector<SweepAxis> axes{{"Irate", "Stock_Market", {"0.05", "0.1"}},
-                              {"G_Gap", "Traders", {"5", "10", "20"}}};
-  std::string seen;
+  axes.pop_back();
+  seen = "";
   for (const GridRun& r : ExpandGrid(axes, 2, 100))
     seen += std::to_string(r.Index) + ":" + r.Values[0] + "/" + r.Values[1] + "/" +
             std::to_string(r.Replicate) + "/" + std::to_string(r.Seed) + " ";
@@ -47,8 +43,7 @@ TEST(Grid, FirstKeySlowestReplicatesFastestSeedsCountUpWithinTheirRange) {
   auto reps = ExpandGrid({}, 3, 0);
   ASSERT_EQ(reps.size(), 3u);
   EXPECT_EQ(reps[2].Seed, 2u);
-  // Seeds stay in the range of a run's seed; run ids have four digits, or as many as the last
-  // run needs.
+  // Seeds stay in a run's range; run ids have four digits, or as many as the last run needs.
   EXPECT_EQ(ExpandGrid(axes, 1, 4294967290ull).back().Seed, 4294967295u);
   EXPECT_THROW(ExpandGrid(axes, 1, 4294967291ull), RunError);
   EXPECT_THROW(ExpandGrid(axes, 0, 1), RunError);
@@ -60,12 +55,9 @@ class PlanTest : public ::testing::Test {
 public:
   void SetUp() override {
     fs::copy(ZUPO_SOURCE_DIR "/examples/default", base_, fs::copy_options::recursive);
-    opt_.BaseDir = base_;
-    opt_.StudyDir = study_;
-    opt_.Cli = ZUPO_CLI;
+    std::tie(opt_.BaseDir, opt_.StudyDir, opt_.Cli, opt_.Replicates, opt_.Seed) =
+        std::tuple(base_, study_, ZUPO_CLI, 2, 40);
     opt_.Sets = {"Irate=0.05,0.1", "G_Gap=5"};
-    opt_.Replicates = 2;
-    opt_.Seed = 40;
   }
   // Every path under the test's folder.
   std::vector<std::string> Entries() const {
@@ -81,8 +73,7 @@ public:
   PlanOptions opt_;
 };
 
-// Each run is a configured copy named by the study's files; an empty study folder is used as it
-// is.
+// Each run is a configured copy named by the study's files; an empty study folder is used.
 TEST_F(PlanTest, EachRunIsAConfiguredCopyAndEveryRefusalWritesNothing) {
   fs::create_directory(study_);
   opt_.ReportFrom = 200;
@@ -163,8 +154,7 @@ TEST(PlanFiles, JobLinesQuoteWhatTheShellWouldSplit) {
                          {"", "''"}})
     EXPECT_EQ(ShellQuote(in), out) << in;
   PlanOptions opt;
-  opt.Cli = "/opt/zupo/zupo-cli";
-  opt.Report = false;
+  std::tie(opt.Cli, opt.Report) = std::tuple("/opt/zupo/zupo-cli", false);
   EXPECT_EQ(JobLine(opt, 7, "/data/a b/runs/0003"),
             "/opt/zupo/zupo-cli --seed 7 --quiet '/data/a b/runs/0003'\n");
 }
@@ -179,15 +169,12 @@ TEST(PlanFiles, SlurmScriptIsAnArrayOverTheJobs) {
       "# submitting this script again resumes an interrupted study.\n"
       "exec /bin/sh /data/st/task.sh \"$((SLURM_ARRAY_TASK_ID + 1))\"\n";
   EXPECT_EQ(SbatchText(s, "/data/st", 8), expected);
-  s.Limit = 0;
-  s.Time = "2:00:00";
-  s.Mem = "500M";
-  s.Partition = "short";
-  std::string t = SbatchText(s, "/data/st", 12000);
-  EXPECT_NE(t.find("#SBATCH --array=0-11999\n"), std::string::npos) << t;
-  EXPECT_NE(t.find("#SBATCH --time=2:00:00\n#SBATCH --mem=500M\n#SBATCH --partition=short\n"
-                   "#SBATCH --output=/data/st/logs/slurm-%A_%5a.out\n"),
-            std::string::npos);
+  std::tie(s.Limit, s.Time, s.Mem, s.Partition) = std::tuple(0, "2:00:00", "500M", "short");
+  const std::string t = SbatchText(s, "/data/st", 12000);
+  for (const char* part : {"#SBATCH --array=0-11999\n",
+                           "#SBATCH --time=2:00:00\n#SBATCH --mem=500M\n#SBATCH --partition=short\n"
+                           "#SBATCH --output=/data/st/logs/slurm-%A_%5a.out\n"})
+    EXPECT_NE(t.find(part), std::string::npos) << t;
 }
 
 // task.sh runs one line of jobs.txt, records its exit status and skips a finished run.
@@ -273,9 +260,7 @@ TEST(Status, TheRunsFilesAndTheLastExitStatusGiveItsState) {
 // A report row whose price_mean and ret_sd are the given texts.
 std::vector<std::string> Report(const std::string& priceMean, const std::string& retSd) {
   std::vector<std::string> row(ReportColumns().size(), "1");
-  row[0] = "/s/runs/x";
-  row[5] = priceMean;
-  row[10] = retSd;
+  std::tie(row[0], row[5], row[10]) = std::tuple("/s/runs/x", priceMean, retSd);
   return row;
 }
 
@@ -283,9 +268,8 @@ CollectedRun Collected(const std::string& id, std::vector<std::string> values, i
                        JobState state, std::vector<std::string> report) {
   CollectedRun r;
   r.Run = {id, "runs/" + id, std::move(values), rep, static_cast<uint32_t>(100 + rep)};
-  r.Status.State = state;
-  r.Status.ExitStatus = state == JobState::Finished ? 0 : -1;
-  r.Status.Generations = 30;
+  std::tie(r.Status.State, r.Status.ExitStatus, r.Status.Generations) =
+      std::tuple(state, state == JobState::Finished ? 0 : -1, 30);
   r.Report = std::move(report);
   return r;
 }
@@ -332,13 +316,11 @@ TEST(Collect, EachStatisticAgainstEachKeyIsMeanAndSdOverReplicates) {
   EXPECT_DOUBLE_EQ(bySet.Series[0].Mean[1], 90);
   EXPECT_EQ(ChartFile(bySet), "charts/BinarySet-price_mean.png");
 
-  std::string html = StudyHtml(study, runs, stats, std::vector<bool>(stats.size(), true));
-  EXPECT_NE(html.find("<td>0.05</td><td>30</td><td>+\\</td><td>2</td><td>2</td><td>102 &plusmn; "
-                      "2.82843</td>"),
-            std::string::npos);
-  EXPECT_NE(html.find("8 runs: 7 finished, 0 running, 1 stopped, 0 failed, 0 not started"),
-            std::string::npos);
-  EXPECT_NE(html.find("1 = +\\; 2 = *\\;"), std::string::npos);
+  const std::string html = StudyHtml(study, runs, stats, std::vector<bool>(stats.size(), true));
+  for (const char* part :
+       {"<td>0.05</td><td>30</td><td>+\\</td><td>2</td><td>2</td><td>102 &plusmn; 2.82843</td>",
+        "8 runs: 7 finished, 0 running, 1 stopped, 0 failed, 0 not started", "1 = +\\; 2 = *\\;"})
+    EXPECT_NE(html.find(part), std::string::npos) << part;
 }
 
 TEST(Collect, SummaryRowsJoinManifestStateAndReport) {
